@@ -22,13 +22,15 @@ function(orvanta_add_skin_installer target)
     set(payloads "${resource_name}" "${skin_path}")
   endif()
 
-  # The payload lines come before the icon line: windres joins a quoted file
-  # name with a quoted name on the next line into one string.
-  set(script "LANGUAGE 9, 1\n")
+  # Each payload line follows a LANGUAGE statement of its own: windres would
+  # join a quoted file name with a quoted name on the next line into one
+  # string.
+  set(script)
   set(depends)
   while(payloads)
     list(POP_FRONT payloads name file)
     get_filename_component(file "${file}" ABSOLUTE)
+    string(APPEND script "LANGUAGE 9, 1\n")
     if(name MATCHES "^[0-9]+$")
       string(APPEND script "${name} SKIN \"${file}\"\n")
     else()
@@ -37,7 +39,7 @@ function(orvanta_add_skin_installer target)
     endif()
     list(APPEND depends "${file}")
   endwhile()
-  string(APPEND script "102 ICON \"${ORVANTA_ICON}\"\n")
+  string(APPEND script "LANGUAGE 9, 1\n102 ICON \"${ORVANTA_ICON}\"\n")
 
   set(rc "${CMAKE_CURRENT_BINARY_DIR}/${target}.rc")
   file(GENERATE OUTPUT "${rc}" CONTENT "${script}")
