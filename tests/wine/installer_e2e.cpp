@@ -8,7 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "test_support.h"
+#include "harness.h"
 
 #ifndef ORVANTA_WEB_PAGE
 #error "ORVANTA_WEB_PAGE must name the host's web page"
@@ -26,37 +26,7 @@ static char binFolder[MAX_PATH];   // this program's folder
 static char installers[MAX_PATH];  // the scenario installers
 static char fixtures[MAX_PATH];    // the payloads they carry
 
-// ---- A stand-in host installation ----
-
-struct Host
-{
-    char dir[MAX_PATH];
-    char skins[MAX_PATH];
-    char target[2 * MAX_PATH];
-    char log[MAX_PATH];
-};
-
-// Lays out `dir` with the stand-in host's executable and, when asked, its
-// skins folder, and records it in the registry.
-static void PrepareHost(Host *host, const char *dir, int withSkinsFolder, const char *skinName)
-{
-    char source[MAX_PATH];
-    char executable[MAX_PATH];
-    snprintf(host->dir, sizeof(host->dir), "%s", dir);
-    snprintf(host->skins, sizeof(host->skins), "%s\\ov-skins", dir);
-    snprintf(host->target, sizeof(host->target), "%s\\%s", host->skins, skinName);
-    snprintf(host->log, sizeof(host->log), "%s\\host.log", dir);
-    snprintf(source, sizeof(source), "%s\\Orvanta.exe", binFolder);
-    snprintf(executable, sizeof(executable), "%s\\Orvanta.exe", dir);
-
-    RemoveTree(dir);
-    ok(CreateFolders(dir), "cannot create %s: error %lu", dir, GetLastError());
-    ok(CopyFileA(source, executable, FALSE), "cannot copy the stand-in host to %s: error %lu", executable,
-       GetLastError());
-    if (withSkinsFolder)
-        ok(CreateDirectoryA(host->skins, NULL), "cannot create %s: error %lu", host->skins, GetLastError());
-    ok(SetInstallDir(dir), "cannot record %s in the registry", dir);
-}
+// ---- Scenario files ----
 
 static void InstallerPath(char *path, const char *skinFileName)
 {
@@ -144,12 +114,12 @@ static void FinishCase(void)
 // the box is dismissed, from its install directory, by its quoted path.
 static void test_running_host(void)
 {
-    Host host;
+    HostInstall host;
     InstallerRun run;
     char installer[MAX_PATH];
     char line[1024];
     SetTestContext("running host");
-    PrepareHost(&host, "C:\\orvanta-e2e\\running", 1, "Winter.ovs");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\running", 1, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     if (!StartHostStandIn(host.dir, "exit"))
         return FinishCase();
@@ -190,11 +160,11 @@ static void test_running_host(void)
 // started, and the installer ends without the pause.
 static void test_host_not_running(void)
 {
-    Host host;
+    HostInstall host;
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("host not running");
-    PrepareHost(&host, "C:\\orvanta-e2e\\idle", 1, "Winter.ovs");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\idle", 1, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
 
     RunInstaller(installer, NULL, host.target, host.skins, runTimeoutMs, &run);
@@ -215,11 +185,11 @@ static void test_host_not_running(void)
 // time only; the run goes on and the host is started again.
 static void test_hung_host(void)
 {
-    Host host;
+    HostInstall host;
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("hung host");
-    PrepareHost(&host, "C:\\orvanta-e2e\\hung", 1, "Winter.ovs");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\hung", 1, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     if (!StartHostStandIn(host.dir, "hung"))
         return FinishCase();
@@ -243,7 +213,7 @@ static void test_hung_host(void)
 static void test_no_skin_name(void)
 {
     static const char *const names[] = {"setup.exe", "setup[].exe", "setup]x[.exe"};
-    Host host;
+    HostInstall host;
     char source[MAX_PATH];
     InstallerPath(source, "Winter.ovs");
     for (size_t i = 0; i < dimof(names); i++)
@@ -253,7 +223,7 @@ static void test_no_skin_name(void)
         InstallerRun run;
         snprintf(context, sizeof(context), "no skin name, %s", names[i]);
         SetTestContext(context);
-        PrepareHost(&host, "C:\\orvanta-e2e\\noname", 1, "Winter.ovs");
+        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\noname", 1, "Winter.ovs"), "cannot lay out the stand-in host");
         snprintf(installer, sizeof(installer), "%s\\%s", host.dir, names[i]);
         ok(CopyFileA(source, installer, FALSE), "cannot copy the installer to %s", installer);
         if (!StartHostStandIn(host.dir, "stay"))
@@ -275,11 +245,11 @@ static void test_no_skin_name(void)
 // each payload's bytes at its box; the second one stays.
 static void test_two_payloads(void)
 {
-    Host host;
+    HostInstall host;
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("two payloads");
-    PrepareHost(&host, "C:\\orvanta-e2e\\two", 1, "Twin.ovs");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\two", 1, "Twin.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Twin.ovs");
 
     RunInstaller(installer, NULL, host.target, host.skins, runTimeoutMs, &run);
@@ -318,13 +288,13 @@ static void test_single_payloads(void)
     };
     for (size_t i = 0; i < dimof(cases); i++)
     {
-        Host host;
+        HostInstall host;
         InstallerRun run;
         char installer[MAX_PATH];
         char context[128];
         snprintf(context, sizeof(context), "payload %s%s", cases[i].skin, cases[i].oldFile ? " over a former file" : "");
         SetTestContext(context);
-        PrepareHost(&host, "C:\\orvanta-e2e\\single", 1, cases[i].skin);
+        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\single", 1, cases[i].skin), "cannot lay out the stand-in host");
         InstallerPath(installer, cases[i].skin);
         if (cases[i].oldFile)
             ok(WriteWholeFile(host.target, oldSkin, sizeof(oldSkin)), "cannot write %s", host.target);
@@ -345,11 +315,11 @@ static void test_single_payloads(void)
 // running is still started again.
 static void test_no_payload(void)
 {
-    Host host;
+    HostInstall host;
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("no payload");
-    PrepareHost(&host, "C:\\orvanta-e2e\\bare", 1, "Bare.ovs");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\bare", 1, "Bare.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Bare.ovs");
     if (!StartHostStandIn(host.dir, "exit"))
         return FinishCase();
@@ -368,12 +338,12 @@ static void test_no_payload(void)
 // The skins folder is missing: the failure is reported and nothing is created.
 static void test_missing_skins_folder(void)
 {
-    Host host;
+    HostInstall host;
     InstallerRun run;
     char installer[MAX_PATH];
     char listing[1024];
     SetTestContext("skins folder missing");
-    PrepareHost(&host, "C:\\orvanta-e2e\\nofolder", 0, "Winter.ovs");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\nofolder", 0, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
 
     RunInstaller(installer, NULL, NULL, NULL, runTimeoutMs, &run);
@@ -388,14 +358,14 @@ static void test_missing_skins_folder(void)
 // skin keeps its bytes, and no temporary file is left.
 static void test_target_held_open(void)
 {
-    Host host;
+    HostInstall host;
     InstallerRun run;
     char installer[MAX_PATH];
     char holder[MAX_PATH];
     char commandLine[3 * MAX_PATH];
     char listing[1024];
     SetTestContext("target held open");
-    PrepareHost(&host, "C:\\orvanta-e2e\\held", 1, "Winter.ovs");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\held", 1, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     ok(WriteWholeFile(host.target, oldSkin, sizeof(oldSkin)), "cannot write %s", host.target);
 
@@ -465,14 +435,14 @@ static void test_disk_full(void)
     };
     for (size_t i = 0; i < dimof(cases); i++)
     {
-        Host host;
+        HostInstall host;
         InstallerRun run;
         char installer[MAX_PATH];
         char listing[1024];
         char context[128];
         snprintf(context, sizeof(context), "disk full, %s%s", cases[i].skin, cases[i].oldFile ? " over a former file" : "");
         SetTestContext(context);
-        PrepareHost(&host, "T:\\Orvanta", 1, cases[i].skin);
+        ok(PrepareHostInstall(&host, "T:\\Orvanta", 1, cases[i].skin), "cannot lay out the stand-in host");
         InstallerPath(installer, cases[i].skin);
         if (cases[i].oldFile)
             ok(WriteWholeFile(host.target, oldSkin, sizeof(oldSkin)), "cannot write %s", host.target);
@@ -536,14 +506,14 @@ static void test_not_installed(void)
     snprintf(urlLog, sizeof(urlLog), "%s\\urls.log", binFolder);
     for (size_t i = 0; i < dimof(cases); i++)
     {
-        Host host;
+        HostInstall host;
         InstallerRun run;
         char installer[MAX_PATH];
         char url[1024] = "";
         char context[128];
         snprintf(context, sizeof(context), "not installed, %s", cases[i].what);
         SetTestContext(context);
-        PrepareHost(&host, binaryPath, 1, "Winter.ovs");
+        ok(PrepareHostInstall(&host, binaryPath, 1, "Winter.ovs"), "cannot lay out the stand-in host");
         if (cases[i].key == 0)
             DeleteHostKey();
         else if (cases[i].key == 1)
@@ -578,11 +548,11 @@ static void test_install_dir_strings(void)
     char cwd[MAX_PATH];
     SetTestContext("install directory stored without terminator");
     {
-        Host host;
+        HostInstall host;
         InstallerRun run;
         char installer[MAX_PATH];
         char value[MAX_PATH];
-        PrepareHost(&host, "C:\\orvanta-e2e\\unterminated", 1, "Winter.ovs");
+        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\unterminated", 1, "Winter.ovs"), "cannot lay out the stand-in host");
         // The byte after the string is not a zero, so no terminator is stored.
         snprintf(value, sizeof(value), "%s#", host.dir);
         ok(SetInstallDirValue(REG_SZ, value, (DWORD)strlen(host.dir)), "cannot set the value");
@@ -599,13 +569,13 @@ static void test_install_dir_strings(void)
         // "%ORVANTA_E2E_DIR%" is used as it is: a folder of that very name
         // under the installer's working directory gets the skin, not the
         // folder the variable names.
-        Host expanded;
+        HostInstall expanded;
         InstallerRun run;
         char installer[MAX_PATH];
         char literalSkins[MAX_PATH];
         char literalTarget[MAX_PATH];
         static const char value[] = "%ORVANTA_E2E_DIR%";
-        PrepareHost(&expanded, "C:\\orvanta-e2e\\expanded", 1, "Winter.ovs");
+        ok(PrepareHostInstall(&expanded, "C:\\orvanta-e2e\\expanded", 1, "Winter.ovs"), "cannot lay out the stand-in host");
         SetEnvironmentVariableA("ORVANTA_E2E_DIR", expanded.dir);
         snprintf(cwd, sizeof(cwd), "C:\\orvanta-e2e\\expandcwd");
         RemoveTree(cwd);
@@ -632,7 +602,7 @@ static void test_install_dir_strings(void)
 // and a program at C:\Program.exe never runs in its stead.
 static void test_install_dir_with_spaces(void)
 {
-    Host host;
+    HostInstall host;
     InstallerRun run;
     char installer[MAX_PATH];
     char trap[MAX_PATH];
@@ -642,7 +612,7 @@ static void test_install_dir_with_spaces(void)
     DeleteFileA("C:\\trap.log");
     ok(CopyFileA(trap, "C:\\Program.exe", FALSE), "cannot lay the trap at C:\\Program.exe: error %lu",
        GetLastError());
-    PrepareHost(&host, "C:\\Program Files\\Orvanta Skins Test", 1, "Winter.ovs");
+    ok(PrepareHostInstall(&host, "C:\\Program Files\\Orvanta Skins Test", 1, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     if (!StartHostStandIn(host.dir, "exit"))
         return FinishCase();
@@ -695,8 +665,8 @@ static void test_over_long_paths(void)
         dir[cases[i].dirLength] = '\0';
         ok(SetInstallDir(dir), "cannot record the install directory");
 
-        Host running;
-        PrepareHost(&running, "C:\\orvanta-e2e\\longhost", 1, "Winter.ovs");
+        HostInstall running;
+        ok(PrepareHostInstall(&running, "C:\\orvanta-e2e\\longhost", 1, "Winter.ovs"), "cannot lay out the stand-in host");
         ok(SetInstallDir(dir), "cannot record the install directory");
         if (!StartHostStandIn(running.dir, "exit"))
             return FinishCase();
@@ -734,7 +704,7 @@ static void test_skin_names_leaving_the_folder(void)
     InstallerPath(source, "Winter.ovs");
     for (size_t i = 0; i < dimof(cases); i++)
     {
-        Host host;
+        HostInstall host;
         InstallerRun run;
         char folder[MAX_PATH];
         char installer[MAX_PATH];
@@ -752,7 +722,7 @@ static void test_skin_names_leaving_the_folder(void)
         char context[2 * MAX_PATH];
         snprintf(context, sizeof(context), "skin name \"%s\"", skinName);
         SetTestContext(context);
-        PrepareHost(&host, dir, 1, skinName);
+        ok(PrepareHostInstall(&host, dir, 1, skinName), "cannot lay out the stand-in host");
         char subfolder[MAX_PATH];
         snprintf(subfolder, sizeof(subfolder), "%s\\sub", host.skins);
         ok(CreateDirectoryA(subfolder, NULL), "cannot create %s", subfolder);
@@ -781,8 +751,8 @@ static void test_skin_names_leaving_the_folder(void)
 // while, so the set-up makes one before the tests need them.
 static void warm_up(void)
 {
-    Host host;
-    PrepareHost(&host, "C:\\orvanta-e2e\\warmup", 1, "Winter.ovs");
+    HostInstall host;
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\warmup", 1, "Winter.ovs"), "cannot lay out the stand-in host");
     for (int attempt = 0; attempt < 5 && !StartHostStandIn(host.dir, "stay"); attempt++)
         EndHostStandIns();
     EndHostStandIns();

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# The Wine prefix of the end-to-end tests, kept under the build folder.
-#   wine_prefix.sh start PREFIX TEST_BIN   make it (once), register the https
-#                                          logger, keep one wineserver running
-#   wine_prefix.sh stop PREFIX             end its wineserver
+# A fresh 32-bit Wine prefix for the end-to-end tests and the demo, under the
+# build folder. Making one with wineboot is slow, so a pristine one is made
+# once (wine-template beside PREFIX) and copied for each run.
+#   wine_prefix.sh start PREFIX HARNESS_DIR   a fresh prefix with the https
+#                                             logger registered and one
+#                                             wineserver kept running
+#   wine_prefix.sh stop PREFIX                end its wineserver
 set -euo pipefail
+. "$(dirname "$0")/../../scripts/wine-env.sh"
 
 command=$1
 export WINEPREFIX=$2 WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -15,21 +19,36 @@ start)
     echo "this machine cannot run 32-bit programs, so 32-bit Wine cannot start: run 'make setup' (as root)" >&2
     exit 1
   fi
-  if [ ! -f "$WINEPREFIX/.prepared" ]; then
-    echo "making a 32-bit Wine prefix in $WINEPREFIX"
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    wineboot -i
+  prefix=$WINEPREFIX
+  template=$(dirname "$prefix")/wine-template
+  if [ ! -f "$template/.prepared" ]; then
+    echo "making a pristine 32-bit Wine prefix in $template"
+    rm -rf "$template"
+    mkdir -p "$template"
+    export WINEPREFIX=$template
+    wineboot -i >"$template/make.log" 2>&1 </dev/null || { cat "$template/make.log"; exit 1; }
     # No X server: windows and message boxes work with the null driver.
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
-    wineserver -w
-    touch "$WINEPREFIX/.prepared"
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$template/make.log" 2>&1 </dev/null
+    # A crashing program must not wait for a debugger.
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 0 /f \
+      >>"$template/make.log" 2>&1 </dev/null
+    wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f \
+      >>"$template/make.log" 2>&1 </dev/null || true
+    wineserver -k 2>/dev/null || true
+    touch "$template/.prepared"
+    export WINEPREFIX=$prefix
   fi
-  wineserver -p
-  handler=$(winepath -w "$bin/url_logger.exe")
-  wine reg add 'HKCR\https\shell\open\command' /ve /d "\"$handler\" \"%1\"" /f >/dev/null
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  rm -rf "$prefix"
+  cp -a "$template" "$prefix"
+  # Wine's background processes (wineserver, services) outlive this script:
+  # they must not hold on to its output, which the test runner waits on.
+  log=$prefix/start.log
+  wineserver -p >>"$log" 2>&1 </dev/null
+  handler=$(winepath -w "$bin/url_logger.exe" 2>>"$log" </dev/null)
+  wine reg add 'HKCR\https\shell\open\command' /ve /d "\"$handler\" \"%1\"" /f >>"$log" 2>&1 </dev/null
   # In a fresh prefix the first window can take a while: make one now.
-  wine "$bin/installer_e2e.exe" warm_up
+  wine "$bin/installer_e2e.exe" warm_up >>"$log" 2>&1 </dev/null || { cat "$log"; exit 1; }
   ;;
 stop)
   wineserver -k 2>/dev/null || true

@@ -1,8 +1,8 @@
-// Helpers of the end-to-end tests: checks in the manner of Wine's conformance
+// The harness of the end-to-end tests and the demo: checks in the manner of Wine's conformance
 // tests, the message-box watcher, processes, files and the host's registry
 // entry.
-#ifndef TEST_SUPPORT_H
-#define TEST_SUPPORT_H
+#ifndef HARNESS_H
+#define HARNESS_H
 
 #include <windows.h>
 
@@ -73,6 +73,19 @@ void RunInstaller(const char *installer, const char *workingDir, const char *wat
 void PrintRun(const InstallerRun *run);
 
 // ---- The stand-in host ----
+
+struct HostInstall
+{
+    char dir[MAX_PATH];        // the install directory
+    char skins[MAX_PATH];      // its ov-skins folder
+    char target[2 * MAX_PATH]; // where the skin is expected
+    char log[MAX_PATH];        // the stand-in host's log
+};
+
+// Lays out `dir` with the stand-in host's executable (from this program's
+// folder) and, when asked, its skins folder, and records `dir` in the
+// registry. Returns nonzero when all of it was done.
+int PrepareHostInstall(HostInstall *host, const char *dir, int withSkinsFolder, const char *skinName);
 
 // Starts the stand-in host from `installDir` in `mode` ("exit", "stay",
 // "hung") and waits for its window. Returns nonzero when it is up.

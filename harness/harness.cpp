@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "harness.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -264,6 +264,32 @@ void PrintRun(const InstallerRun *run)
 }
 
 // ---- The stand-in host ----
+
+int PrepareHostInstall(HostInstall *host, const char *dir, int withSkinsFolder, const char *skinName)
+{
+    char folder[MAX_PATH];
+    char source[MAX_PATH];
+    char executable[MAX_PATH];
+    GetModuleFolder(folder);
+    snprintf(host->dir, sizeof(host->dir), "%s", dir);
+    snprintf(host->skins, sizeof(host->skins), "%s\\ov-skins", dir);
+    snprintf(host->target, sizeof(host->target), "%s\\%s", host->skins, skinName);
+    snprintf(host->log, sizeof(host->log), "%s\\host.log", dir);
+    snprintf(source, sizeof(source), "%s\\Orvanta.exe", folder);
+    snprintf(executable, sizeof(executable), "%s\\Orvanta.exe", dir);
+
+    RemoveTree(dir);
+    int done = 1;
+    if (!CreateFolders(dir))
+        done = 0, printf("cannot create %s: error %lu\n", dir, GetLastError());
+    if (!CopyFileA(source, executable, FALSE))
+        done = 0, printf("cannot copy the stand-in host to %s: error %lu\n", executable, GetLastError());
+    if (withSkinsFolder && !CreateDirectoryA(host->skins, NULL))
+        done = 0, printf("cannot create %s: error %lu\n", host->skins, GetLastError());
+    if (!SetInstallDir(dir))
+        done = 0, printf("cannot record %s in the registry\n", dir);
+    return done;
+}
 
 int StartHostStandIn(const char *installDir, const char *mode)
 {

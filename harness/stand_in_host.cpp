@@ -14,7 +14,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "test_support.h"
+#include "harness.h"
 
 static char logPath[MAX_PATH];
 static char skinsFolder[MAX_PATH];

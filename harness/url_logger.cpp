@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "test_support.h"
+#include "harness.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {

@@ -1,0 +1,44 @@
+# Entry points. Each does its own set-up first (installing missing packages
+# needs root). Builds go to build/native and build/win32 (CMake presets).
+
+SHELL := /bin/bash
+.DEFAULT_GOAL := help
+
+WIN32_BUILD := build/win32
+SAMPLE_SKIN := samples/Winter.ovs
+
+.PHONY: help setup native win32 demo test installer clean
+
+help:
+	@echo "make demo       build the installer for the sample skin and run it against a stand-in host under Wine"
+	@echo "make test       run every test: native unit tests, then the installer's tests under Wine"
+	@echo "make installer SKIN=<file> OUT=<dir>   build the installer for a skin file"
+
+setup:
+	@scripts/setup.sh
+
+native: setup
+	cmake --preset native
+	cmake --build --preset native -j2
+
+win32: setup
+	cmake --preset win32
+	cmake --build --preset win32 -j2
+
+demo: win32
+	scripts/demo.sh "$(WIN32_BUILD)" "$(SAMPLE_SKIN)"
+
+test: native win32
+	ctest --preset native
+	ctest --preset win32
+
+installer: setup
+	@test -n "$(SKIN)" -a -n "$(OUT)" || { echo "usage: make installer SKIN=<skin file> OUT=<folder>" >&2; exit 2; }
+	@test -f "$(SKIN)" || { echo "make installer: no skin file $(SKIN)" >&2; exit 1; }
+	@mkdir -p "$(OUT)"
+	@cmake --preset win32 -DORVANTA_SKIN="$(abspath $(SKIN))" -DORVANTA_SKIN_OUTPUT_DIRECTORY="$(abspath $(OUT))" >/dev/null
+	@cmake --build $(WIN32_BUILD) --target skin_installer >/dev/null
+	@echo "$(abspath $(OUT))/setup [$(notdir $(SKIN))].exe"
+
+clean:
+	rm -rf build

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, when it is missing: CMake and
+# GoogleTest for the native build, mingw-w64 for 32-bit Windows, Wine with its
+# 32-bit part, icoutils for the image check. Quick when all is there.
+set -euo pipefail
+
+need=()
+have() { command -v "$1" >/dev/null 2>&1; }
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+have cmake || need+=(cmake)
+have make || need+=(make)
+have g++ || need+=(g++)
+have python3 || need+=(python3)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+have i686-w64-mingw32-g++ || need+=(g++-mingw-w64-i686)
+have i686-w64-mingw32-windres || need+=(binutils-mingw-w64-i686)
+have wrestool || need+=(icoutils)
+installed wine || need+=(wine)
+installed wine64 || need+=(wine64)
+installed wine32:i386 || need+=(wine32:i386)
+
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing ${need[*]}; run as root (or: sudo apt-get install ${need[*]})" >&2
+    exit 1
+  fi
+  echo "setup: installing ${need[*]}"
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+"$(dirname "$0")/enable-i386.sh"
