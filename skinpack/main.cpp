@@ -1,0 +1,149 @@
+// skinpack: writes "setup [<skin file name>].exe" for each skin file, from a
+// prebuilt installer stub with the skin added as a resource.
+//
+// Exit status: 0 when every installer was written, 1 when an input was bad
+// (one line on stderr per bad input, naming the file), 2 for usage errors.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "embedded_stub.h"
+#include "file_io.h"
+#include "pack.h"
+
+#ifndef SKINPACK_VERSION
+#define SKINPACK_VERSION "0.0.0"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kExitBadInput = 1;
+constexpr int kExitUsage = 2;
+
+// Largest stub read: far more than any installer stub needs.
+constexpr std::uint64_t kMaxStubSize = std::uint64_t{64} << 20;
+
+const char kUsage[] =
+    "usage: skinpack [-o DIR] [--stub FILE] SKIN...\n"
+    "\n"
+    "Writes \"setup [<skin file name>].exe\" for each SKIN file: the Orvanta skin\n"
+    "installer carrying that skin.\n"
+    "\n"
+    "  -o DIR       write the installers into DIR (default: the current folder)\n"
+    "  --stub FILE  use FILE as the installer stub instead of the built-in one\n"
+    "  --help       show this help\n"
+    "  --version    show the version\n"
+    "\n"
+    "Exit status: 0 all written; 1 a bad input (one line on stderr each); 2 usage error.\n";
+
+int usageError(const std::string &message)
+{
+    std::fprintf(stderr, "skinpack: %s\n%s", message.c_str(), "Try 'skinpack --help'.\n");
+    return kExitUsage;
+}
+
+void badInput(const std::string &file, const std::string &problem)
+{
+    std::fprintf(stderr, "skinpack: %s: %s\n", file.c_str(), problem.c_str());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string outputDir = ".";
+    std::string stubPath;
+    std::vector<std::string> skins;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!optionsDone && (arg == "--help" || arg == "-h")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!optionsDone && arg == "--version") {
+            std::printf("skinpack %s\n", SKINPACK_VERSION);
+            return 0;
+        }
+        if (!optionsDone && (arg == "-o" || arg == "--stub")) {
+            if (i + 1 >= argc)
+                return usageError("option " + arg + " needs an argument");
+            (arg == "-o" ? outputDir : stubPath) = argv[++i];
+            if ((arg == "-o" ? outputDir : stubPath).empty())
+                return usageError("option " + arg + " needs a non-empty argument");
+            continue;
+        }
+        if (!optionsDone && arg == "--") {
+            optionsDone = true;
+            continue;
+        }
+        if (!optionsDone && arg.size() > 1 && arg[0] == '-')
+            return usageError("unknown option " + arg);
+        skins.push_back(arg);
+    }
+    if (skins.empty())
+        return usageError("no skin file given");
+
+    std::vector<std::uint8_t> stubBytes;
+    const std::uint8_t *stub = skinpack::kEmbeddedStub;
+    std::size_t stubSize = skinpack::kEmbeddedStubSize;
+    std::string stubName = "built-in stub";
+    if (!stubPath.empty()) {
+        std::string problem;
+        if (!skinpack::readFile(stubPath, kMaxStubSize, stubBytes, problem)) {
+            badInput(stubPath, problem);
+            return kExitBadInput;
+        }
+        stub = stubBytes.data();
+        stubSize = stubBytes.size();
+        stubName = stubPath;
+    } else if (stubSize == 0) {
+        return usageError("this build has no built-in stub: pass --stub FILE");
+    }
+    try {
+        skinpack::checkStub(stub, stubSize);
+    } catch (const skinpack::PackError &e) {
+        badInput(stubName, e.what());
+        return kExitBadInput;
+    }
+
+    std::error_code ec;
+    if (!fs::is_directory(outputDir, ec)) {
+        badInput(outputDir, "not a folder");
+        return kExitBadInput;
+    }
+
+    int status = 0;
+    for (const std::string &skinPath : skins) {
+        const std::string name = fs::path(skinPath).filename().string();
+        std::string problem = skinpack::skinNameProblem(name);
+        std::vector<std::uint8_t> skin;
+        if (problem.empty())
+            skinpack::readFile(skinPath, skinpack::kMaxSkinSize, skin, problem);
+        if (problem.empty())
+            problem = skinpack::skinSizeProblem(skin.size());
+        if (!problem.empty()) {
+            badInput(skinPath, problem);
+            status = kExitBadInput;
+            continue;
+        }
+        std::vector<std::uint8_t> image;
+        try {
+            image = skinpack::packInstaller(stub, stubSize, name, skin.data(), skin.size());
+        } catch (const skinpack::PackError &e) {
+            const bool stubAtFault = e.culprit() == skinpack::PackError::Culprit::Stub;
+            badInput(stubAtFault ? stubName : skinPath, e.what());
+            status = kExitBadInput;
+            continue;
+        }
+        const fs::path target = fs::path(outputDir) / skinpack::installerFileName(name);
+        if (!skinpack::writeFileAtomically(target.string(), image, problem)) {
+            badInput(target.string(), problem);
+            status = kExitBadInput;
+        }
+    }
+    return status;
+}
