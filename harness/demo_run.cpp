@@ -39,7 +39,7 @@ int main(int argc, char **argv)
 
     HostInstall host;
     EndHostStandIns();
-    if (!PrepareHostInstall(&host, installDir, 1, skinName))
+    if (!PrepareHostInstall(&host, installDir, HOST_SKINS_FOLDER | HOST_EXECUTABLE, skinName))
         return 1;
     printf("stand-in host installed in \"%s\" (HKLM\\Software\\Orvanta, Install_Dir)\n", host.dir);
     if (!StartHostStandIn(host.dir, "exit"))

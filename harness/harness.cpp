@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <tlhelp32.h>
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -265,7 +267,7 @@ void PrintRun(const InstallerRun *run)
 
 // ---- The stand-in host ----
 
-int PrepareHostInstall(HostInstall *host, const char *dir, int withSkinsFolder, const char *skinName)
+int PrepareHostInstall(HostInstall *host, const char *dir, unsigned parts, const char *skinName)
 {
     char folder[MAX_PATH];
     char source[MAX_PATH];
@@ -282,9 +284,9 @@ int PrepareHostInstall(HostInstall *host, const char *dir, int withSkinsFolder, 
     int done = 1;
     if (!CreateFolders(dir))
         done = 0, printf("cannot create %s: error %lu\n", dir, GetLastError());
-    if (!CopyFileA(source, executable, FALSE))
+    if ((parts & HOST_EXECUTABLE) && !CopyFileA(source, executable, FALSE))
         done = 0, printf("cannot copy the stand-in host to %s: error %lu\n", executable, GetLastError());
-    if (withSkinsFolder && !CreateDirectoryA(host->skins, NULL))
+    if ((parts & HOST_SKINS_FOLDER) && !CreateDirectoryA(host->skins, NULL))
         done = 0, printf("cannot create %s: error %lu\n", host->skins, GetLastError());
     if (!SetInstallDir(dir))
         done = 0, printf("cannot record %s in the registry\n", dir);
@@ -319,25 +321,30 @@ int StartHostStandIn(const char *installDir, const char *mode)
     return 0;
 }
 
+void EndProcessesNamed(const char *imageName)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    {
+        if (lstrcmpiA(entry.szExeFile, imageName) != 0)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process == NULL)
+            continue;
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+}
+
 void EndHostStandIns(void)
 {
-    for (int i = 0; i < 50; i++)
-    {
-        HWND window = FindWindowA(NULL, "Orvanta");
-        if (window == NULL)
-            return;
-        DWORD processId = 0;
-        GetWindowThreadProcessId(window, &processId);
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
-        if (process != NULL)
-        {
-            TerminateProcess(process, 0);
-            WaitForSingleObject(process, 5000);
-            CloseHandle(process);
-        }
-        for (int j = 0; j < 100 && IsWindow(window); j++)
-            Sleep(10);
-    }
+    EndProcessesNamed("Orvanta.exe");
 }
 
 int FindLogLines(const char *logPath, const char *prefix, int index, char *line, size_t size)

@@ -82,15 +82,23 @@ struct HostInstall
     char log[MAX_PATH];        // the stand-in host's log
 };
 
-// Lays out `dir` with the stand-in host's executable (from this program's
-// folder) and, when asked, its skins folder, and records `dir` in the
+// What PrepareHostInstall lays out besides the install directory.
+enum
+{
+    HOST_SKINS_FOLDER = 1, // the ov-skins folder
+    HOST_EXECUTABLE = 2,   // the stand-in host's executable, from this program's folder
+};
+
+// Lays out `dir` with what `parts` asks for and records `dir` in the
 // registry. Returns nonzero when all of it was done.
-int PrepareHostInstall(HostInstall *host, const char *dir, int withSkinsFolder, const char *skinName);
+int PrepareHostInstall(HostInstall *host, const char *dir, unsigned parts, const char *skinName);
 
 // Starts the stand-in host from `installDir` in `mode` ("exit", "stay",
 // "hung") and waits for its window. Returns nonzero when it is up.
 int StartHostStandIn(const char *installDir, const char *mode);
-// Ends every process that has a window titled "Orvanta".
+// Ends every process whose executable is named `imageName`.
+void EndProcessesNamed(const char *imageName);
+// Ends every stand-in host, started by a test or by an installer.
 void EndHostStandIns(void);
 // Counts the lines of `hostLog` that begin with `prefix` and copies the
 // `index`th of them (from 0) into `line` when it is not NULL.

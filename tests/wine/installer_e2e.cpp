@@ -119,7 +119,7 @@ static void test_running_host(void)
     char installer[MAX_PATH];
     char line[1024];
     SetTestContext("running host");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\running", 1, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\running", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     if (!StartHostStandIn(host.dir, "exit"))
         return FinishCase();
@@ -164,7 +164,7 @@ static void test_host_not_running(void)
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("host not running");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\idle", 1, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\idle", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
 
     RunInstaller(installer, NULL, host.target, host.skins, runTimeoutMs, &run);
@@ -189,7 +189,7 @@ static void test_hung_host(void)
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("hung host");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\hung", 1, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\hung", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     if (!StartHostStandIn(host.dir, "hung"))
         return FinishCase();
@@ -223,7 +223,7 @@ static void test_no_skin_name(void)
         InstallerRun run;
         snprintf(context, sizeof(context), "no skin name, %s", names[i]);
         SetTestContext(context);
-        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\noname", 1, "Winter.ovs"), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\noname", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
         snprintf(installer, sizeof(installer), "%s\\%s", host.dir, names[i]);
         ok(CopyFileA(source, installer, FALSE), "cannot copy the installer to %s", installer);
         if (!StartHostStandIn(host.dir, "stay"))
@@ -249,7 +249,7 @@ static void test_two_payloads(void)
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("two payloads");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\two", 1, "Twin.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\two", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Twin.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Twin.ovs");
 
     RunInstaller(installer, NULL, host.target, host.skins, runTimeoutMs, &run);
@@ -294,7 +294,7 @@ static void test_single_payloads(void)
         char context[128];
         snprintf(context, sizeof(context), "payload %s%s", cases[i].skin, cases[i].oldFile ? " over a former file" : "");
         SetTestContext(context);
-        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\single", 1, cases[i].skin), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\single", HOST_SKINS_FOLDER | HOST_EXECUTABLE, cases[i].skin), "cannot lay out the stand-in host");
         InstallerPath(installer, cases[i].skin);
         if (cases[i].oldFile)
             ok(WriteWholeFile(host.target, oldSkin, sizeof(oldSkin)), "cannot write %s", host.target);
@@ -319,7 +319,7 @@ static void test_no_payload(void)
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("no payload");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\bare", 1, "Bare.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\bare", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Bare.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Bare.ovs");
     if (!StartHostStandIn(host.dir, "exit"))
         return FinishCase();
@@ -343,7 +343,7 @@ static void test_missing_skins_folder(void)
     char installer[MAX_PATH];
     char listing[1024];
     SetTestContext("skins folder missing");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\nofolder", 0, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\nofolder", HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
 
     RunInstaller(installer, NULL, NULL, NULL, runTimeoutMs, &run);
@@ -365,7 +365,7 @@ static void test_target_held_open(void)
     char commandLine[3 * MAX_PATH];
     char listing[1024];
     SetTestContext("target held open");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\held", 1, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\held", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     ok(WriteWholeFile(host.target, oldSkin, sizeof(oldSkin)), "cannot write %s", host.target);
 
@@ -409,7 +409,8 @@ static void test_target_held_open(void)
 // A disk too small for the payload: the copy fails, the former skin keeps its
 // bytes, and no temporary file is left. Of two payloads, a failed later one
 // leaves the earlier installed file in place. Drive T: is a tiny disk of its
-// own (64 KiB) that the test set-up mounts.
+// own (64 KiB) that the test set-up mounts; the host's executable is not put
+// there.
 static void test_disk_full(void)
 {
     ULARGE_INTEGER freeBytes, totalBytes;
@@ -442,7 +443,7 @@ static void test_disk_full(void)
         char context[128];
         snprintf(context, sizeof(context), "disk full, %s%s", cases[i].skin, cases[i].oldFile ? " over a former file" : "");
         SetTestContext(context);
-        ok(PrepareHostInstall(&host, "T:\\Orvanta", 1, cases[i].skin), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, "T:\\Orvanta", HOST_SKINS_FOLDER, cases[i].skin), "cannot lay out the stand-in host");
         InstallerPath(installer, cases[i].skin);
         if (cases[i].oldFile)
             ok(WriteWholeFile(host.target, oldSkin, sizeof(oldSkin)), "cannot write %s", host.target);
@@ -513,7 +514,7 @@ static void test_not_installed(void)
         char context[128];
         snprintf(context, sizeof(context), "not installed, %s", cases[i].what);
         SetTestContext(context);
-        ok(PrepareHostInstall(&host, binaryPath, 1, "Winter.ovs"), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, binaryPath, HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
         if (cases[i].key == 0)
             DeleteHostKey();
         else if (cases[i].key == 1)
@@ -552,7 +553,7 @@ static void test_install_dir_strings(void)
         InstallerRun run;
         char installer[MAX_PATH];
         char value[MAX_PATH];
-        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\unterminated", 1, "Winter.ovs"), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\unterminated", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
         // The byte after the string is not a zero, so no terminator is stored.
         snprintf(value, sizeof(value), "%s#", host.dir);
         ok(SetInstallDirValue(REG_SZ, value, (DWORD)strlen(host.dir)), "cannot set the value");
@@ -575,7 +576,7 @@ static void test_install_dir_strings(void)
         char literalSkins[MAX_PATH];
         char literalTarget[MAX_PATH];
         static const char value[] = "%ORVANTA_E2E_DIR%";
-        ok(PrepareHostInstall(&expanded, "C:\\orvanta-e2e\\expanded", 1, "Winter.ovs"), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&expanded, "C:\\orvanta-e2e\\expanded", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
         SetEnvironmentVariableA("ORVANTA_E2E_DIR", expanded.dir);
         snprintf(cwd, sizeof(cwd), "C:\\orvanta-e2e\\expandcwd");
         RemoveTree(cwd);
@@ -612,7 +613,7 @@ static void test_install_dir_with_spaces(void)
     DeleteFileA("C:\\trap.log");
     ok(CopyFileA(trap, "C:\\Program.exe", FALSE), "cannot lay the trap at C:\\Program.exe: error %lu",
        GetLastError());
-    ok(PrepareHostInstall(&host, "C:\\Program Files\\Orvanta Skins Test", 1, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\Program Files\\Orvanta Skins Test", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     if (!StartHostStandIn(host.dir, "exit"))
         return FinishCase();
@@ -666,7 +667,7 @@ static void test_over_long_paths(void)
         ok(SetInstallDir(dir), "cannot record the install directory");
 
         HostInstall running;
-        ok(PrepareHostInstall(&running, "C:\\orvanta-e2e\\longhost", 1, "Winter.ovs"), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&running, "C:\\orvanta-e2e\\longhost", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
         ok(SetInstallDir(dir), "cannot record the install directory");
         if (!StartHostStandIn(running.dir, "exit"))
             return FinishCase();
@@ -722,7 +723,7 @@ static void test_skin_names_leaving_the_folder(void)
         char context[2 * MAX_PATH];
         snprintf(context, sizeof(context), "skin name \"%s\"", skinName);
         SetTestContext(context);
-        ok(PrepareHostInstall(&host, dir, 1, skinName), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, dir, HOST_SKINS_FOLDER | HOST_EXECUTABLE, skinName), "cannot lay out the stand-in host");
         char subfolder[MAX_PATH];
         snprintf(subfolder, sizeof(subfolder), "%s\\sub", host.skins);
         ok(CreateDirectoryA(subfolder, NULL), "cannot create %s", subfolder);
@@ -752,7 +753,7 @@ static void test_skin_names_leaving_the_folder(void)
 static void warm_up(void)
 {
     HostInstall host;
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\warmup", 1, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\warmup", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
     for (int attempt = 0; attempt < 5 && !StartHostStandIn(host.dir, "stay"); attempt++)
         EndHostStandIns();
     EndHostStandIns();
