@@ -27,7 +27,7 @@ std::string quote(const std::string &s)
     return out + "'";
 }
 
-struct Run
+struct ToolRun
 {
     int status = -1;
     std::string out;
@@ -42,7 +42,7 @@ std::string slurp(const std::string &path)
     return s.str();
 }
 
-Run runTool(const std::vector<std::string> &args, const std::string &workDir)
+ToolRun runTool(const std::vector<std::string> &args, const std::string &workDir)
 {
     std::string command = "cd " + quote(workDir) + " && " + quote(SKINPACK_EXE);
     for (const std::string &a : args)
@@ -50,7 +50,7 @@ Run runTool(const std::vector<std::string> &args, const std::string &workDir)
     const std::string outFile = workDir + "/../" + fs::path(workDir).filename().string() + ".stdout";
     const std::string errFile = workDir + "/../" + fs::path(workDir).filename().string() + ".stderr";
     command += " >" + quote(outFile) + " 2>" + quote(errFile);
-    Run run;
+    ToolRun run;
     const int raw = std::system(command.c_str());
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     run.out = slurp(outFile);
@@ -96,7 +96,7 @@ TEST_F(Cli, WritesOneInstallerPerSkin)
 {
     const auto winter = winterSkin();
     const auto other = patternBytes(12345, 2);
-    const Run run = runTool({"--stub", stub, "-o", outputs, put("Winter.ovs", winter), put("Other Skin.ovs", other)},
+    const ToolRun run = runTool({"--stub", stub, "-o", outputs, put("Winter.ovs", winter), put("Other Skin.ovs", other)},
                             work);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
@@ -129,10 +129,10 @@ TEST_F(Cli, WritesOneInstallerPerSkin)
 TEST_F(Cli, DefaultsToTheCurrentFolderAndIsDeterministic)
 {
     const std::string skin = put("Winter.ovs", winterSkin());
-    const Run first = runTool({"--stub", stub, skin}, outputs);
+    const ToolRun first = runTool({"--stub", stub, skin}, outputs);
     ASSERT_EQ(first.status, 0) << first.err;
     const auto firstBytes = readBytes(outputs + "/setup [Winter.ovs].exe");
-    const Run second = runTool({"--stub", stub, skin}, outputs);
+    const ToolRun second = runTool({"--stub", stub, skin}, outputs);
     ASSERT_EQ(second.status, 0) << second.err;
     EXPECT_TRUE(readBytes(outputs + "/setup [Winter.ovs].exe") == firstBytes);
     EXPECT_EQ(folderEntries(outputs).size(), 1u) << "no temporary file may be left";
@@ -140,7 +140,7 @@ TEST_F(Cli, DefaultsToTheCurrentFolderAndIsDeterministic)
 
 TEST_F(Cli, BuiltInStubWhenThereIsOne)
 {
-    const Run run = runTool({"-o", outputs, put("Winter.ovs", winterSkin())}, work);
+    const ToolRun run = runTool({"-o", outputs, put("Winter.ovs", winterSkin())}, work);
     if (run.status == 2 && run.err.find("no built-in stub") != std::string::npos)
         GTEST_SKIP() << "this build has no built-in stub (ORVANTA_STUB not set)";
     ASSERT_EQ(run.status, 0) << run.err;
@@ -195,7 +195,7 @@ TEST_P(CliBadSkins, ExitOneNamingTheFileAndWriteNothing)
         else
             writeBytes(path, patternBytes(c.size, 4));
     }
-    const Run run = runTool({"--stub", stub, "-o", outputs, path}, work);
+    const ToolRun run = runTool({"--stub", stub, "-o", outputs, path}, work);
     EXPECT_EQ(run.status, 1) << c.label << ": " << run.err;
     EXPECT_EQ(lineCount(run.err), 1u) << c.label << ": stderr \"" << run.err << "\"";
     EXPECT_NE(run.err.find(path), std::string::npos) << c.label << ": stderr \"" << run.err << "\" should name " << path;
@@ -204,12 +204,13 @@ TEST_P(CliBadSkins, ExitOneNamingTheFileAndWriteNothing)
     EXPECT_TRUE(folderEntries(outputs).empty()) << c.label << ": " << folderEntries(outputs).size() << " files written";
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CliBadSkins, ::testing::ValuesIn(badSkinCases));
+INSTANTIATE_TEST_SUITE_P(Table, CliBadSkins, ::testing::ValuesIn(badSkinCases),
+                         [](const auto &caseInfo) { return testName(caseInfo.index, caseInfo.param.label); });
 
 TEST_F(Cli, TooLongNameSaysTheLimit)
 {
     const std::string name = std::string(skinpack::kMaxSkinNameLength + 1 - 4, 'L') + ".ovs";
-    const Run run = runTool({"--stub", stub, "-o", outputs, put(name, patternBytes(10, 1))}, work);
+    const ToolRun run = runTool({"--stub", stub, "-o", outputs, put(name, patternBytes(10, 1))}, work);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.err.find("at most " + std::to_string(skinpack::kMaxSkinNameLength)), std::string::npos) << run.err;
     EXPECT_TRUE(folderEntries(outputs).empty());
@@ -221,7 +222,7 @@ TEST_F(Cli, TooLargeSkinIsRefusedUnread)
     const std::string path = inputs + "/Huge.ovs";
     { std::ofstream(path, std::ios::binary).put('x'); }
     fs::resize_file(path, skinpack::kMaxSkinSize + 1);
-    const Run run = runTool({"--stub", stub, "-o", outputs, path}, work);
+    const ToolRun run = runTool({"--stub", stub, "-o", outputs, path}, work);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.err.find("limit is " + std::to_string(skinpack::kMaxSkinSize)), std::string::npos) << run.err;
     EXPECT_TRUE(folderEntries(outputs).empty());
@@ -229,7 +230,7 @@ TEST_F(Cli, TooLargeSkinIsRefusedUnread)
 
 TEST_F(Cli, GoodSkinsAreWrittenWhenAnotherIsBad)
 {
-    const Run run = runTool(
+    const ToolRun run = runTool(
         {"--stub", stub, "-o", outputs, put("Good.ovs", patternBytes(50, 1)), put("con.ovs", patternBytes(50, 1))}, work);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_EQ(lineCount(run.err), 1u) << run.err;
@@ -278,7 +279,7 @@ TEST_P(CliBadStubs, ExitOneNamingTheStub)
     const BadStubCase c = GetParam();
     const std::string badStub = work + "/stub.exe";
     writeBytes(badStub, c.make());
-    const Run run = runTool({"--stub", badStub, "-o", outputs, put("Winter.ovs", winterSkin())}, work);
+    const ToolRun run = runTool({"--stub", badStub, "-o", outputs, put("Winter.ovs", winterSkin())}, work);
     EXPECT_EQ(run.status, 1) << c.label << ": " << run.err;
     EXPECT_EQ(lineCount(run.err), 1u) << c.label << ": " << run.err;
     EXPECT_NE(run.err.find(badStub + ": "), std::string::npos) << c.label << ": " << run.err;
@@ -287,7 +288,8 @@ TEST_P(CliBadStubs, ExitOneNamingTheStub)
     EXPECT_TRUE(folderEntries(outputs).empty()) << c.label;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CliBadStubs, ::testing::ValuesIn(badStubCases));
+INSTANTIATE_TEST_SUITE_P(Table, CliBadStubs, ::testing::ValuesIn(badStubCases),
+                         [](const auto &caseInfo) { return testName(caseInfo.index, caseInfo.param.label); });
 
 TEST_F(Cli, MissingStubAndMissingOutputFolderExitOne)
 {
@@ -301,7 +303,7 @@ TEST_F(Cli, MissingStubAndMissingOutputFolderExitOne)
         {{"--stub", stub, "-o", work + "/no-such-folder", skin}, "no-such-folder"},
     };
     for (const auto &c : cases) {
-        const Run run = runTool(c.args, work);
+        const ToolRun run = runTool(c.args, work);
         EXPECT_EQ(run.status, 1) << c.named << ": " << run.err;
         EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
     }
@@ -329,15 +331,17 @@ TEST_F(Cli, UsageAndInformation)
         {{"--version"}, 0, "skinpack "},
     };
     for (const UsageCase &c : cases) {
-        const Run run = runTool(c.args, work);
+        const ToolRun run = runTool(c.args, work);
         std::string joined;
         for (const auto &a : c.args)
             joined += a + " ";
         EXPECT_EQ(run.status, c.status) << "args: " << joined << "stderr: " << run.err;
-        if (c.status == 2)
+        if (c.status == 2) {
             EXPECT_NE(run.err.find("skinpack: "), std::string::npos) << joined << run.err;
-        if (c.expectedOnStdout != nullptr)
+        }
+        if (c.expectedOnStdout != nullptr) {
             EXPECT_EQ(run.out.rfind(c.expectedOnStdout, 0), 0u) << joined << "stdout: " << run.out;
+        }
     }
     EXPECT_TRUE(folderEntries(outputs).empty());
 }

@@ -85,6 +85,15 @@ std::string toAscii(const std::u16string &s)
     return out;
 }
 
+std::string testName(std::size_t index, const std::string &label)
+{
+    std::string out = std::to_string(index) + "_";
+    for (char c : label)
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+            out += c;
+    return out;
+}
+
 const skinpack::Resource *findResource(const std::vector<skinpack::Resource> &list, const skinpack::ResourceId &type,
                                        const skinpack::ResourceId &name)
 {

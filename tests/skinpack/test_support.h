@@ -29,6 +29,9 @@ std::vector<std::string> folderEntries(const std::string &folder);
 
 std::string toAscii(const std::u16string &s);
 
+// A GoogleTest-safe test name: the index, then the label's letters and digits.
+std::string testName(std::size_t index, const std::string &label);
+
 // Finds a resource by type and name; nullptr when absent.
 const skinpack::Resource *findResource(const std::vector<skinpack::Resource> &list, const skinpack::ResourceId &type,
                                        const skinpack::ResourceId &name);
