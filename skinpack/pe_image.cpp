@@ -396,20 +396,38 @@ std::vector<Resource> PeImage::resources() const
     return std::move(walk.out);
 }
 
-std::uint32_t peChecksum(const std::uint8_t *data, std::size_t size, std::size_t checksumOffset)
+namespace {
+
+// Sum of the little-endian 16-bit words of `size` bytes (a last odd byte
+// counts as a word with a zero high byte), without folding: 64 bits hold
+// the sum of any file below 2^48 bytes.
+std::uint64_t sumOfWords(const std::uint8_t *p, std::size_t size)
 {
     std::uint64_t sum = 0;
-    for (std::size_t i = 0; i < size; i += 2) {
-        if (i >= checksumOffset && i < checksumOffset + 4)
-            continue;
-        std::uint32_t word = data[i];
-        if (i + 1 < size)
-            word |= static_cast<std::uint32_t>(data[i + 1]) << 8;
-        sum += word;
-        sum = (sum & 0xffff) + (sum >> 16);
+    const std::size_t even = size & ~std::size_t{1};
+    for (std::size_t i = 0; i < even; i += 2)
+        sum += static_cast<std::uint32_t>(p[i]) | (static_cast<std::uint32_t>(p[i + 1]) << 8);
+    if (even != size)
+        sum += p[even];
+    return sum;
+}
+
+} // namespace
+
+std::uint32_t peChecksum(const std::uint8_t *data, std::size_t size, std::size_t checksumOffset)
+{
+    // The CheckSum field (at an even offset) counts as zero.
+    std::uint64_t sum = 0;
+    if (checksumOffset >= size) {
+        sum = sumOfWords(data, size);
+    } else {
+        const std::size_t after = std::min(size, checksumOffset + 4);
+        sum = sumOfWords(data, checksumOffset) + sumOfWords(data + after, size - after);
     }
-    sum = (sum & 0xffff) + (sum >> 16);
-    return static_cast<std::uint32_t>((sum & 0xffff) + size);
+    // One's-complement fold to 16 bits, as folding after each word would.
+    while (sum > 0xffff)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return static_cast<std::uint32_t>(sum + size);
 }
 
 } // namespace skinpack
