@@ -55,17 +55,9 @@ static BOOL ReadInstallDir(char *installDir)
     RegCloseKey(key);
 
     // An expandable string is used as stored, without expanding it.
-    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size > MAX_PATH)
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return FALSE;
-
-    // A string can be stored without its terminator: end it after its bytes
-    // when there is room for one.
-    if (size > 0 && installDir[size - 1] == '\0')
-        return TRUE;
-    if (size == MAX_PATH)
-        return FALSE;
-    installDir[size] = '\0';
-    return TRUE;
+    return TerminateInstallDir(installDir, size);
 }
 
 static void ReportNotInstalled(void)

@@ -25,6 +25,16 @@ int ParseSkinName(const char *modulePath, unsigned long length, char *skinName)
     return 1;
 }
 
+int TerminateInstallDir(char *installDir, unsigned long size)
+{
+    if (size > 0 && size <= MAX_PATH && installDir[size - 1] == '\0')
+        return 1;
+    if (size >= MAX_PATH)
+        return 0;
+    installDir[size] = '\0';
+    return 1;
+}
+
 int ComposeTargetPath(const char *installDir, const char *skinName, char *targetPath)
 {
     static const char folder[] = "\\" SKINS_FOLDER "\\";

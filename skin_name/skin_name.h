@@ -20,6 +20,12 @@
 // Returns nonzero when there is a name, 0 when there is none.
 int ParseSkinName(const char *modulePath, unsigned long length, char *skinName);
 
+// Makes the `size` bytes of a string value read into `installDir` (MAX_PATH
+// bytes) a terminated string: a value stored with its terminator is used as it
+// is, one stored without it is ended right after its bytes. Returns 0 when
+// there is no room for the terminator.
+int TerminateInstallDir(char *installDir, unsigned long size);
+
 // Composes "<installDir>\ov-skins\<skinName>" into `targetPath` (MAX_PATH
 // bytes). Returns nonzero on success; 0, with `targetPath` left empty, when
 // the path with its terminator would not fit in MAX_PATH bytes.

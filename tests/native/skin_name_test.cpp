@@ -83,6 +83,40 @@ TEST(ParseSkinName, LongestPathGivesNameOf259Bytes)
     EXPECT_EQ(skinName[MAX_PATH], 'G');
 }
 
+TEST(TerminateInstallDir, TableOfStoredStrings)
+{
+    // bytes read (after them: '#')   size   terminated   result
+    const struct
+    {
+        const char *stored;
+        unsigned long size;
+        int terminated;
+        const char *result;
+    } cases[] = {
+        {"C:\\Apps", 8, 1, "C:\\Apps"},   // stored with its terminator
+        {"C:\\Apps", 7, 1, "C:\\Apps"},   // stored without it
+        {"", 1, 1, ""},                     // an empty string
+        {"", 0, 1, ""},                     // no bytes at all
+        {"C:\\A\0pps", 8, 1, "C:\\A"},  // ends at its first zero byte
+    };
+    for (const auto &c : cases)
+    {
+        char dir[MAX_PATH];
+        memset(dir, '#', sizeof(dir));
+        memcpy(dir, c.stored, c.size);
+        EXPECT_EQ(TerminateInstallDir(dir, c.size) != 0, c.terminated != 0) << c.size;
+        EXPECT_STREQ(dir, c.result) << "size " << c.size;
+    }
+
+    // MAX_PATH bytes without a terminator leave no room for one.
+    char full[MAX_PATH + 1];
+    memset(full, 'y', sizeof(full));
+    EXPECT_EQ(TerminateInstallDir(full, MAX_PATH), 0);
+    EXPECT_EQ(full[MAX_PATH], 'y') << "wrote past the buffer";
+    full[MAX_PATH - 1] = '\0';
+    EXPECT_NE(TerminateInstallDir(full, MAX_PATH), 0) << "a terminator in the last byte fits";
+}
+
 struct ComposeCase
 {
     const char *installDir;
