@@ -7,7 +7,7 @@ SHELL := /bin/bash
 WIN32_BUILD := build/win32
 SAMPLE_SKIN := samples/Winter.ovs
 
-.PHONY: help setup native win32 demo test installer clean
+.PHONY: help setup native native-asan win32 demo test installer clean
 
 help:
 	@echo "make demo       build the installer for the sample skin and run it against a stand-in host under Wine"
@@ -21,6 +21,10 @@ native: setup
 	cmake --preset native
 	cmake --build --preset native -j2
 
+native-asan: setup
+	cmake --preset native-asan
+	cmake --build --preset native-asan -j2
+
 win32: setup
 	cmake --preset win32
 	cmake --build --preset win32 -j2
@@ -28,8 +32,9 @@ win32: setup
 demo: win32
 	scripts/demo.sh "$(WIN32_BUILD)" "$(SAMPLE_SKIN)"
 
-test: native win32
+test: native native-asan win32
 	ctest --preset native
+	ctest --preset native-asan
 	ctest --preset win32
 
 installer: setup
