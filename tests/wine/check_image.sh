@@ -2,7 +2,7 @@
 # Reads an installer image with tools independent of the build (objdump,
 # wrestool, windres as a reader) and checks: PE32, i386, Windows GUI; imports
 # from the allowed DLLs only; the icon group, the icon and, when SKIN_FILE is
-# given, the payload, all in language 1033 and nothing else.
+# given, the payload, all in language 1033 and code page 0, and nothing else.
 #   check_image.sh INSTALLER.exe [SKIN_FILE]
 set -uo pipefail
 
@@ -20,6 +20,14 @@ allowed=' advapi32.dll kernel32.dll msvcrt.dll shell32.dll user32.dll '
 while read -r dll; do
   [[ $allowed == *" ${dll,,} "* ]] || fail "imports from $dll, expected only:$allowed"
 done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
+
+# Every resource's data entry has code page 0.
+leaves=$(grep -c 'Leaf: Addr:' <<<"$headers")
+zero=$(grep -c 'Leaf: Addr: .*Codepage: 0$' <<<"$headers")
+expected_leaves=2
+[ -n "$skin" ] && expected_leaves=3
+[ "$leaves" -eq "$expected_leaves" ] || fail "$leaves resource data entries, expected $expected_leaves"
+[ "$zero" -eq "$leaves" ] || fail "$((leaves - zero)) resource data entries with a code page other than 0"
 
 # Resources: wrestool prints one line each; a string-named resource of a
 # string type is shown with the type's name as its name.
