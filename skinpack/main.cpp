@@ -45,9 +45,27 @@ int usageError(const std::string &message)
     return kExitUsage;
 }
 
+// The file name as shown in a message: control bytes as \xNN, so that each
+// message stays on one line.
+std::string shown(const std::string &file)
+{
+    std::string out;
+    for (char c : file) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void badInput(const std::string &file, const std::string &problem)
 {
-    std::fprintf(stderr, "skinpack: %s: %s\n", file.c_str(), problem.c_str());
+    std::fprintf(stderr, "skinpack: %s: %s\n", shown(file).c_str(), problem.c_str());
 }
 
 } // namespace

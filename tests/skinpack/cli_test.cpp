@@ -60,6 +60,21 @@ ToolRun runTool(const std::vector<std::string> &args, const std::string &workDir
     return run;
 }
 
+// A file name as messages show it: control bytes as \xNN.
+std::string shownName(const std::string &s)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f)
+            out += std::string("\\x") + digits[u >> 4] + digits[u & 15];
+        else
+            out += c;
+    }
+    return out;
+}
+
 std::size_t lineCount(const std::string &s)
 {
     std::size_t n = 0;
@@ -176,6 +191,8 @@ const BadSkinCase badSkinCases[] = {
     {"greater", "a>b.ovs", 10, true, false, "'>'"},
     {"pipe", "a|b.ovs", 10, true, false, "'|'"},
     {"control byte", "a\x01" "b.ovs", 10, true, false, "control character"},
+    {"newline", "a\nb.ovs", 10, true, false, "control character"},
+    {"tab", "a\tb.ovs", 10, true, false, "control character"},
     {"trailing dot", "skin.", 10, true, false, "dot"},
     {"trailing space", "skin ", 10, true, false, "space"},
     {"device name", "CON", 10, true, false, "reserved"},
@@ -198,7 +215,8 @@ TEST_P(CliBadSkins, ExitOneNamingTheFileAndWriteNothing)
     const ToolRun run = runTool({"--stub", stub, "-o", outputs, path}, work);
     EXPECT_EQ(run.status, 1) << c.label << ": " << run.err;
     EXPECT_EQ(lineCount(run.err), 1u) << c.label << ": stderr \"" << run.err << "\"";
-    EXPECT_NE(run.err.find(path), std::string::npos) << c.label << ": stderr \"" << run.err << "\" should name " << path;
+    EXPECT_NE(run.err.find(shownName(path)), std::string::npos)
+        << c.label << ": stderr \"" << run.err << "\" should name " << shownName(path);
     EXPECT_NE(run.err.find(c.expectedInMessage), std::string::npos)
         << c.label << ": stderr \"" << run.err << "\", expected it to mention \"" << c.expectedInMessage << "\"";
     EXPECT_TRUE(folderEntries(outputs).empty()) << c.label << ": " << folderEntries(outputs).size() << " files written";
