@@ -5,7 +5,8 @@
 
 #include <cstddef>
 
-namespace skinpack {
+namespace skinpack
+{
 extern const unsigned char kEmbeddedStub[];
 extern const std::size_t kEmbeddedStubSize;
 } // namespace skinpack

@@ -18,7 +18,8 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 constexpr int kExitBadInput = 1;
 constexpr int kExitUsage = 2;
@@ -26,22 +27,21 @@ constexpr int kExitUsage = 2;
 // Largest stub read: far more than any installer stub needs.
 constexpr std::uint64_t kMaxStubSize = std::uint64_t{64} << 20;
 
-const char kUsage[] =
-    "usage: skinpack [-o DIR] [--stub FILE] SKIN...\n"
-    "\n"
-    "Writes \"setup [<skin file name>].exe\" for each SKIN file: the Orvanta skin\n"
-    "installer carrying that skin.\n"
-    "\n"
-    "  -o DIR       write the installers into DIR (default: the current folder)\n"
-    "  --stub FILE  use FILE as the installer stub instead of the built-in one\n"
-    "  --help       show this help\n"
-    "  --version    show the version\n"
-    "\n"
-    "Exit status: 0 all written; 1 a bad input (one line on stderr each); 2 usage error.\n";
+const char kUsage[] = "usage: skinpack [-o DIR] [--stub FILE] SKIN...\n"
+                      "\n"
+                      "Writes \"setup [<skin file name>].exe\" for each SKIN file: the Orvanta skin\n"
+                      "installer carrying that skin.\n"
+                      "\n"
+                      "  -o DIR       write the installers into DIR (default: the current folder)\n"
+                      "  --stub FILE  use FILE as the installer stub instead of the built-in one\n"
+                      "  --help       show this help\n"
+                      "  --version    show the version\n"
+                      "\n"
+                      "Exit status: 0 all written; 1 a bad input (one line on stderr each); 2 usage error.\n";
 
 int usageError(const std::string &message)
 {
-    std::fprintf(stderr, "skinpack: %s\n%s", message.c_str(), "Try 'skinpack --help'.\n");
+    (void)std::fprintf(stderr, "skinpack: %s\n%s", message.c_str(), "Try 'skinpack --help'.\n");
     return kExitUsage;
 }
 
@@ -50,13 +50,17 @@ int usageError(const std::string &message)
 std::string shown(const std::string &file)
 {
     std::string out;
-    for (char c : file) {
+    for (char c : file)
+    {
         const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f) {
+        if (u < 0x20 || u == 0x7f)
+        {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", u);
+            (void)std::snprintf(escaped, sizeof escaped, "\\x%02x", u);
             out += escaped;
-        } else {
+        }
+        else
+        {
             out += c;
         }
     }
@@ -65,7 +69,7 @@ std::string shown(const std::string &file)
 
 void badInput(const std::string &file, const std::string &problem)
 {
-    std::fprintf(stderr, "skinpack: %s: %s\n", shown(file).c_str(), problem.c_str());
+    (void)std::fprintf(stderr, "skinpack: %s: %s\n", shown(file).c_str(), problem.c_str());
 }
 
 } // namespace
@@ -76,17 +80,21 @@ int main(int argc, char **argv)
     std::string stubPath;
     std::vector<std::string> skins;
     bool optionsDone = false;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i)
+    {
         const std::string arg = argv[i];
-        if (!optionsDone && (arg == "--help" || arg == "-h")) {
-            std::fputs(kUsage, stdout);
+        if (!optionsDone && (arg == "--help" || arg == "-h"))
+        {
+            (void)std::fputs(kUsage, stdout);
             return 0;
         }
-        if (!optionsDone && arg == "--version") {
+        if (!optionsDone && arg == "--version")
+        {
             std::printf("skinpack %s\n", SKINPACK_VERSION);
             return 0;
         }
-        if (!optionsDone && (arg == "-o" || arg == "--stub")) {
+        if (!optionsDone && (arg == "-o" || arg == "--stub"))
+        {
             if (i + 1 >= argc)
                 return usageError("option " + arg + " needs an argument");
             (arg == "-o" ? outputDir : stubPath) = argv[++i];
@@ -94,7 +102,8 @@ int main(int argc, char **argv)
                 return usageError("option " + arg + " needs a non-empty argument");
             continue;
         }
-        if (!optionsDone && arg == "--") {
+        if (!optionsDone && arg == "--")
+        {
             optionsDone = true;
             continue;
         }
@@ -109,33 +118,42 @@ int main(int argc, char **argv)
     const std::uint8_t *stub = skinpack::kEmbeddedStub;
     std::size_t stubSize = skinpack::kEmbeddedStubSize;
     std::string stubName = "built-in stub";
-    if (!stubPath.empty()) {
+    if (!stubPath.empty())
+    {
         std::string problem;
-        if (!skinpack::readFile(stubPath, kMaxStubSize, stubBytes, problem)) {
+        if (!skinpack::readFile(stubPath, kMaxStubSize, stubBytes, problem))
+        {
             badInput(stubPath, problem);
             return kExitBadInput;
         }
         stub = stubBytes.data();
         stubSize = stubBytes.size();
         stubName = stubPath;
-    } else if (stubSize == 0) {
+    }
+    else if (stubSize == 0)
+    {
         return usageError("this build has no built-in stub: pass --stub FILE");
     }
-    try {
+    try
+    {
         skinpack::checkStub(stub, stubSize);
-    } catch (const skinpack::PackError &e) {
+    }
+    catch (const skinpack::PackError &e)
+    {
         badInput(stubName, e.what());
         return kExitBadInput;
     }
 
     std::error_code ec;
-    if (!fs::is_directory(outputDir, ec)) {
+    if (!fs::is_directory(outputDir, ec))
+    {
         badInput(outputDir, "not a folder");
         return kExitBadInput;
     }
 
     int status = 0;
-    for (const std::string &skinPath : skins) {
+    for (const std::string &skinPath : skins)
+    {
         const std::string name = fs::path(skinPath).filename().string();
         std::string problem = skinpack::skinNameProblem(name);
         std::vector<std::uint8_t> skin;
@@ -143,22 +161,27 @@ int main(int argc, char **argv)
             skinpack::readFile(skinPath, skinpack::kMaxSkinSize, skin, problem);
         if (problem.empty())
             problem = skinpack::skinSizeProblem(skin.size());
-        if (!problem.empty()) {
+        if (!problem.empty())
+        {
             badInput(skinPath, problem);
             status = kExitBadInput;
             continue;
         }
         std::vector<std::uint8_t> image;
-        try {
+        try
+        {
             image = skinpack::packInstaller(stub, stubSize, name, skin.data(), skin.size());
-        } catch (const skinpack::PackError &e) {
+        }
+        catch (const skinpack::PackError &e)
+        {
             const bool stubAtFault = e.culprit() == skinpack::PackError::Culprit::Stub;
             badInput(stubAtFault ? stubName : skinPath, e.what());
             status = kExitBadInput;
             continue;
         }
         const fs::path target = fs::path(outputDir) / skinpack::installerFileName(name);
-        if (!skinpack::writeFileAtomically(target.string(), image, problem)) {
+        if (!skinpack::writeFileAtomically(target.string(), image, problem))
+        {
             badInput(target.string(), problem);
             status = kExitBadInput;
         }

@@ -6,9 +6,11 @@
 #include "pe_image.h"
 #include "resource_section.h"
 
-namespace skinpack {
+namespace skinpack
+{
 
-namespace {
+namespace
+{
 
 using Culprit = PackError::Culprit;
 
@@ -17,14 +19,18 @@ std::uint64_t alignUp(std::uint64_t v, std::uint32_t alignment)
     return (v + alignment - 1) & ~std::uint64_t{alignment - 1};
 }
 
-char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upperAscii(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool equalsIgnoringCase(const std::u16string &a, const char *b)
 {
     const std::size_t n = std::strlen(b);
     if (a.size() != n)
         return false;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < n; ++i)
+    {
         char16_t c = a[i];
         if (c >= u'a' && c <= u'z')
             c = static_cast<char16_t>(c - u'a' + u'A');
@@ -42,7 +48,8 @@ struct Stub
 
 Stub analyzeStub(const std::uint8_t *data, std::size_t size)
 {
-    try {
+    try
+    {
         Stub stub{PeImage::parse(data, size), {}};
         const DataDirectory security = stub.image.directory(kDirSecurity);
         if (security.rva != 0 || security.size != 0)
@@ -52,11 +59,12 @@ Stub analyzeStub(const std::uint8_t *data, std::size_t size)
         stub.resources = stub.image.resources();
         for (const Resource &r : stub.resources)
             if (r.type.isName && equalsIgnoringCase(r.type.name, "SKIN"))
-                throw PackError(Culprit::Stub,
-                                "the stub already carries a SKIN resource (" + describe(r.name) +
-                                "): use a stub without a skin");
+                throw PackError(Culprit::Stub, "the stub already carries a SKIN resource (" + describe(r.name) +
+                                                   "): use a stub without a skin");
         return stub;
-    } catch (const FormatError &e) {
+    }
+    catch (const FormatError &e)
+    {
         throw PackError(Culprit::Stub, std::string("not a usable installer stub: ") + e.what());
     }
 }
@@ -73,8 +81,8 @@ bool isReservedDeviceName(const std::string &name)
     for (const char *f : fixed)
         if (stem == f)
             return true;
-    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
-        stem[3] >= '1' && stem[3] <= '9')
+    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' &&
+        stem[3] <= '9')
         return true;
     return false;
 }
@@ -89,7 +97,8 @@ bool relocationsReachPast(const PeImage &image, std::uint32_t rva)
     const std::size_t offset = image.fileOffsetOf(dir.rva, dir.size);
     const std::uint8_t *p = image.data() + offset;
     std::size_t at = 0;
-    while (at + 8 <= dir.size) {
+    while (at + 8 <= dir.size)
+    {
         const std::uint32_t page = load32(p + at);
         const std::uint32_t blockSize = load32(p + at + 4);
         if (blockSize < 8 || blockSize > dir.size - at)
@@ -101,6 +110,15 @@ bool relocationsReachPast(const PeImage &image, std::uint32_t rva)
         at += blockSize;
     }
     return false;
+}
+
+// True when the section's mapped range holds the whole, non-empty directory.
+bool holdsRange(const Section &s, const DataDirectory &dir)
+{
+    if (dir.rva == 0 || dir.rva < s.virtualAddress)
+        return false;
+    const std::uint64_t end = std::uint64_t{dir.rva} + dir.size;
+    return end <= std::uint64_t{s.virtualAddress} + s.mappedSize();
 }
 
 struct Plan
@@ -124,23 +142,24 @@ Plan choosePlan(const PeImage &image)
         return plan;
     // Every section behind it must be the base relocation section.
     const DataDirectory reloc = image.directory(kDirBaseReloc);
-    for (std::size_t i = index + 1; i < image.sections.size(); ++i) {
+    for (std::size_t i = index + 1; i < image.sections.size(); ++i)
+    {
         const Section &s = image.sections[i];
-        const bool holdsRelocs = reloc.rva != 0 && reloc.rva >= s.virtualAddress &&
-                                 std::uint64_t{reloc.rva} + reloc.size <= std::uint64_t{s.virtualAddress} + s.mappedSize();
-        if (!holdsRelocs)
+        if (!holdsRange(s, reloc))
             return plan;
         if (s.sizeOfRawData != 0 && s.pointerToRawData < rsrc.pointerToRawData + rsrc.sizeOfRawData)
             return plan;
     }
     // No other section's raw data behind it, and no other data directory
     // pointing into or behind it.
-    for (std::size_t i = 0; i < index; ++i) {
+    for (std::size_t i = 0; i < index; ++i)
+    {
         const Section &s = image.sections[i];
         if (s.sizeOfRawData != 0 && s.pointerToRawData > rsrc.pointerToRawData)
             return plan;
     }
-    for (std::size_t d = 0; d < image.directories.size(); ++d) {
+    for (std::size_t d = 0; d < image.directories.size(); ++d)
+    {
         if (d == kDirResource || d == kDirSecurity || d == kDirBaseReloc)
             continue;
         if (image.directories[d].rva >= rsrc.virtualAddress)
@@ -179,7 +198,8 @@ std::string skinNameProblem(const std::string &name)
         return "the skin file name is " + std::to_string(name.size()) + " characters long; at most " +
                std::to_string(kMaxSkinNameLength) +
                " fit in the installed path \"C:\\Program Files\\Orvanta\\ov-skins\\<name>\" (259 characters)";
-    for (char c : name) {
+    for (char c : name)
+    {
         const unsigned char u = static_cast<unsigned char>(c);
         if (u < 0x20 || u == 0x7f)
             return "the skin file name holds a control character (code " + std::to_string(u) + ")";
@@ -200,7 +220,10 @@ std::string skinNameProblem(const std::string &name)
     return {};
 }
 
-std::string installerFileName(const std::string &skinName) { return "setup [" + skinName + "].exe"; }
+std::string installerFileName(const std::string &skinName)
+{
+    return "setup [" + skinName + "].exe";
+}
 
 std::u16string skinResourceName(const std::string &skinName)
 {
@@ -220,11 +243,13 @@ std::string skinSizeProblem(std::uint64_t size, const PackLimits &limits)
     return {};
 }
 
-void checkStub(const std::uint8_t *stub, std::size_t stubSize) { analyzeStub(stub, stubSize); }
+void checkStub(const std::uint8_t *stub, std::size_t stubSize)
+{
+    analyzeStub(stub, stubSize);
+}
 
-std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_t stubSize,
-                                        const std::string &skinName, const std::uint8_t *skin,
-                                        std::size_t skinSize, const PackLimits &limits)
+std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_t stubSize, const std::string &skinName,
+                                        const std::uint8_t *skin, std::size_t skinSize, const PackLimits &limits)
 {
     const std::string nameProblem = skinNameProblem(skinName);
     if (!nameProblem.empty())
@@ -235,7 +260,8 @@ std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_
 
     Stub stub = analyzeStub(stubData, stubSize);
     const PeImage &image = stub.image;
-    try {
+    try
+    {
         Resource skinResource;
         skinResource.type = ResourceId::fromName(u"SKIN");
         skinResource.name = ResourceId::fromName(skinResourceName(skinName));
@@ -258,7 +284,8 @@ std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_
         std::size_t symbolFrom = 0;
         std::int64_t relocShift = 0;
 
-        if (plan.inPlace) {
+        if (plan.inPlace)
+        {
             Section &rsrc = sections[plan.rsrcIndex];
             const std::size_t oldEnd = std::size_t{rsrc.pointerToRawData} + rsrc.sizeOfRawData;
             const std::int64_t fileShift = static_cast<std::int64_t>(newRaw) - rsrc.sizeOfRawData;
@@ -266,8 +293,10 @@ std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_
                 initializedDelta = fileShift;
             rsrc.virtualSize = checked32(static_cast<std::int64_t>(section.size()), "resource section size");
             rsrc.sizeOfRawData = checked32(static_cast<std::int64_t>(newRaw), "resource section size");
-            std::uint64_t nextVa = alignUp(std::uint64_t{rsrc.virtualAddress} + rsrc.virtualSize, image.sectionAlignment);
-            for (std::size_t i = plan.rsrcIndex + 1; i < sections.size(); ++i) {
+            std::uint64_t nextVa =
+                alignUp(std::uint64_t{rsrc.virtualAddress} + rsrc.virtualSize, image.sectionAlignment);
+            for (std::size_t i = plan.rsrcIndex + 1; i < sections.size(); ++i)
+            {
                 Section &s = sections[i];
                 if (i == plan.rsrcIndex + 1)
                     relocShift = static_cast<std::int64_t>(nextVa) - s.virtualAddress;
@@ -285,7 +314,9 @@ std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_
             out.assign(rsrcOffset + static_cast<std::size_t>(newRaw) + tail, 0);
             std::memcpy(out.data(), stubData, rsrcOffset);
             std::memcpy(out.data() + rsrcOffset + newRaw, stubData + oldEnd, tail);
-        } else {
+        }
+        else
+        {
             const std::size_t n = sections.size();
             const std::size_t header = image.offsets.sectionTable + 40 * n;
             if (header + 40 > image.sizeOfHeaders ||
@@ -314,7 +345,7 @@ std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_
             std::memcpy(out.data() + rawStart + newRaw, stubData + dataEnd, tail);
 
             std::uint8_t *h = out.data() + header;
-            std::memcpy(h, s.name.data(), s.name.size());
+            std::copy(s.name.begin(), s.name.end(), h); // 8 bytes at most, no terminator
             store32(h + 36, s.characteristics);
             store16(out.data() + image.offsets.numberOfSections, static_cast<std::uint16_t>(n + 1));
         }
@@ -342,14 +373,18 @@ std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_
             store32(o + image.offsets.dataDirectories + 8 * kDirBaseReloc,
                     checked32(static_cast<std::int64_t>(reloc.rva) + relocShift, "base relocation RVA"));
         if (image.pointerToSymbolTable != 0 && image.pointerToSymbolTable >= symbolFrom)
-            store32(o + image.offsets.pointerToSymbolTable,
-                    checked32(static_cast<std::int64_t>(image.pointerToSymbolTable) + symbolShift,
-                              "PointerToSymbolTable"));
+            store32(
+                o + image.offsets.pointerToSymbolTable,
+                checked32(static_cast<std::int64_t>(image.pointerToSymbolTable) + symbolShift, "PointerToSymbolTable"));
         store32(o + image.offsets.checksum, peChecksum(out.data(), out.size(), image.offsets.checksum));
         return out;
-    } catch (const FormatError &e) {
+    }
+    catch (const FormatError &e)
+    {
         throw PackError(Culprit::Stub, std::string("not a usable installer stub: ") + e.what());
-    } catch (const std::invalid_argument &e) {
+    }
+    catch (const std::invalid_argument &e)
+    {
         throw PackError(Culprit::Stub, std::string("cannot lay out the resources: ") + e.what());
     }
 }

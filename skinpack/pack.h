@@ -26,7 +26,8 @@
 #include <string>
 #include <vector>
 
-namespace skinpack {
+namespace skinpack
+{
 
 // The installed skin lands at "<install dir>\ov-skins\<name>", which must fit
 // in 259 characters. With the default install dir "C:\Program Files\Orvanta"
@@ -45,12 +46,21 @@ constexpr std::uint32_t kSkinCodePage = 0;
 
 class PackError : public std::runtime_error
 {
-public:
-    enum class Culprit { Skin, Stub };
-    PackError(Culprit culprit, const std::string &what) : std::runtime_error(what), culprit_(culprit) {}
-    Culprit culprit() const { return culprit_; }
+  public:
+    enum class Culprit
+    {
+        Skin,
+        Stub
+    };
+    PackError(Culprit culprit, const std::string &what) : std::runtime_error(what), culprit_(culprit)
+    {
+    }
+    Culprit culprit() const
+    {
+        return culprit_;
+    }
 
-private:
+  private:
     Culprit culprit_;
 };
 
@@ -75,9 +85,8 @@ std::string skinSizeProblem(std::uint64_t size, const PackLimits &limits = {});
 
 // Builds the installer image. Throws PackError naming what is wrong (with the
 // culprit: the skin or the stub); never reads outside the given buffers.
-std::vector<std::uint8_t> packInstaller(const std::uint8_t *stub, std::size_t stubSize,
-                                        const std::string &skinName, const std::uint8_t *skin,
-                                        std::size_t skinSize, const PackLimits &limits = {});
+std::vector<std::uint8_t> packInstaller(const std::uint8_t *stub, std::size_t stubSize, const std::string &skinName,
+                                        const std::uint8_t *skin, std::size_t skinSize, const PackLimits &limits = {});
 
 // Checks a stub on its own (as packInstaller would). Throws PackError.
 void checkStub(const std::uint8_t *stub, std::size_t stubSize);

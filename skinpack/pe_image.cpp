@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <sstream>
 
-namespace skinpack {
+namespace skinpack
+{
 
-namespace {
+namespace
+{
 
 // Upper bounds that keep a hostile image from making the reader do
 // unbounded work.
@@ -20,13 +22,18 @@ std::string hex(std::uint32_t value)
     return out.str();
 }
 
-bool isPowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+bool isPowerOfTwo(std::uint32_t v)
+{
+    return v != 0 && (v & (v - 1)) == 0;
+}
 
 // Checked view over the image bytes.
 class Reader
 {
-public:
-    Reader(const std::uint8_t *data, std::size_t size) : data_(data), size_(size) {}
+  public:
+    Reader(const std::uint8_t *data, std::size_t size) : data_(data), size_(size)
+    {
+    }
 
     void need(std::size_t offset, std::size_t count, const char *what) const
     {
@@ -44,7 +51,7 @@ public:
         return load32(data_ + offset);
     }
 
-private:
+  private:
     const std::uint8_t *data_;
     std::size_t size_;
 };
@@ -94,7 +101,10 @@ bool operator==(const ResourceId &a, const ResourceId &b)
     return a.isName == b.isName && (a.isName ? a.name == b.name : a.id == b.id);
 }
 
-bool operator!=(const ResourceId &a, const ResourceId &b) { return !(a == b); }
+bool operator!=(const ResourceId &a, const ResourceId &b)
+{
+    return !(a == b);
+}
 
 bool operator<(const ResourceId &a, const ResourceId &b)
 {
@@ -175,16 +185,17 @@ PeImage PeImage::parse(const std::uint8_t *data, std::size_t size)
         throw FormatError("bad file alignment " + hex(image.fileAlignment));
     if (!isPowerOfTwo(image.sectionAlignment) || image.sectionAlignment < image.fileAlignment)
         throw FormatError("bad section alignment " + hex(image.sectionAlignment));
-    if (numberOfRvaAndSizes > 16 || std::size_t{96} + 8u * numberOfRvaAndSizes > image.sizeOfOptionalHeader)
+    if (numberOfRvaAndSizes > 16 || std::size_t{96} + std::size_t{8} * numberOfRvaAndSizes > image.sizeOfOptionalHeader)
         throw FormatError("bad number of data directories: " + std::to_string(numberOfRvaAndSizes));
     if (numberOfRvaAndSizes <= kDirResource)
         throw FormatError("no room for a resource data directory");
 
     image.offsets.dataDirectories = oh + 96;
-    for (std::uint32_t i = 0; i < numberOfRvaAndSizes; ++i) {
+    for (std::uint32_t i = 0; i < numberOfRvaAndSizes; ++i)
+    {
         DataDirectory d;
-        d.rva = load32(data + oh + 96 + 8 * i);
-        d.size = load32(data + oh + 96 + 8 * i + 4);
+        d.rva = load32(data + oh + 96 + std::size_t{8} * i);
+        d.size = load32(data + oh + 96 + std::size_t{8} * i + 4);
         image.directories.push_back(d);
     }
 
@@ -198,9 +209,10 @@ PeImage PeImage::parse(const std::uint8_t *data, std::size_t size)
     if (image.sizeOfHeaders > size)
         throw FormatError("truncated: SizeOfHeaders " + hex(image.sizeOfHeaders) + " is past the end of the file");
 
-    std::uint64_t expectedVa = (std::uint64_t{image.sizeOfHeaders} + image.sectionAlignment - 1) &
-                               ~std::uint64_t{image.sectionAlignment - 1};
-    for (std::size_t i = 0; i < numberOfSections; ++i) {
+    std::uint64_t expectedVa =
+        (std::uint64_t{image.sizeOfHeaders} + image.sectionAlignment - 1) & ~std::uint64_t{image.sectionAlignment - 1};
+    for (std::size_t i = 0; i < numberOfSections; ++i)
+    {
         const std::uint8_t *s = data + st + 40 * i;
         Section sec;
         std::size_t nameLength = 0;
@@ -218,18 +230,19 @@ PeImage PeImage::parse(const std::uint8_t *data, std::size_t size)
                               hex(static_cast<std::uint32_t>(expectedVa)));
         if (sec.mappedSize() == 0)
             throw FormatError(label + " is empty");
-        if (sec.sizeOfRawData != 0) {
+        if (sec.sizeOfRawData != 0)
+        {
             if (sec.pointerToRawData % image.fileAlignment != 0 || sec.sizeOfRawData % image.fileAlignment != 0)
                 throw FormatError(label + " is not aligned in the file");
             if (sec.pointerToRawData < image.sizeOfHeaders)
                 throw FormatError(label + " overlaps the headers");
             if (std::uint64_t{sec.pointerToRawData} + sec.sizeOfRawData > size)
                 throw FormatError("truncated: " + label + " raw data (" + hex(sec.pointerToRawData) + " + " +
-                                  hex(sec.sizeOfRawData) + ") is past the end of the file (" +
-                                  std::to_string(size) + " bytes)");
+                                  hex(sec.sizeOfRawData) + ") is past the end of the file (" + std::to_string(size) +
+                                  " bytes)");
         }
-        expectedVa += (std::uint64_t{sec.mappedSize()} + image.sectionAlignment - 1) &
-                      ~std::uint64_t{image.sectionAlignment - 1};
+        expectedVa +=
+            (std::uint64_t{sec.mappedSize()} + image.sectionAlignment - 1) & ~std::uint64_t{image.sectionAlignment - 1};
         if (expectedVa > 0x80000000u)
             throw FormatError("image too large");
         image.sections.push_back(sec);
@@ -242,8 +255,7 @@ PeImage PeImage::parse(const std::uint8_t *data, std::size_t size)
     std::sort(byFile.begin(), byFile.end(),
               [](const Section *a, const Section *b) { return a->pointerToRawData < b->pointerToRawData; });
     for (std::size_t i = 1; i < byFile.size(); ++i)
-        if (std::uint64_t{byFile[i - 1]->pointerToRawData} + byFile[i - 1]->sizeOfRawData >
-            byFile[i]->pointerToRawData)
+        if (std::uint64_t{byFile[i - 1]->pointerToRawData} + byFile[i - 1]->sizeOfRawData > byFile[i]->pointerToRawData)
             throw FormatError("sections overlap in the file");
     if (image.sizeOfImage != expectedVa)
         throw FormatError("SizeOfImage is " + hex(image.sizeOfImage) + ", expected " +
@@ -258,7 +270,8 @@ DataDirectory PeImage::directory(std::size_t index) const
 
 int PeImage::sectionIndexForRva(std::uint32_t rva) const
 {
-    for (std::size_t i = 0; i < sections.size(); ++i) {
+    for (std::size_t i = 0; i < sections.size(); ++i)
+    {
         const Section &s = sections[i];
         if (rva >= s.virtualAddress && rva - s.virtualAddress < s.mappedSize())
             return static_cast<int>(i);
@@ -288,7 +301,8 @@ std::size_t PeImage::endOfSectionData() const
     return end;
 }
 
-namespace {
+namespace
+{
 
 struct TreeWalk
 {
@@ -307,7 +321,8 @@ struct TreeWalk
 
     ResourceId entryId(std::uint32_t nameField)
     {
-        if ((nameField & 0x80000000u) == 0) {
+        if ((nameField & 0x80000000u) == 0)
+        {
             if (nameField > 0xffff)
                 throw FormatError("malformed resources: id " + hex(nameField) + " is not 16 bits");
             return ResourceId::fromId(static_cast<std::uint16_t>(nameField));
@@ -332,7 +347,8 @@ struct TreeWalk
         need(offset + 16, 8 * (named + ids), "a directory table's entries");
         bool first = true;
         ResourceId previous;
-        for (std::size_t i = 0; i < named + ids; ++i) {
+        for (std::size_t i = 0; i < named + ids; ++i)
+        {
             if (++visited > kMaxEntriesVisited)
                 throw FormatError("malformed resources: too many directory entries");
             const std::uint8_t *e = base + offset + 16 + 8 * i;
@@ -352,18 +368,22 @@ struct TreeWalk
                 r.type = id;
             else if (level == 1)
                 r.name = id;
-            else {
+            else
+            {
                 if (id.isName)
                     throw FormatError("malformed resources: a language given by name");
                 r.language = id.id;
             }
             const bool isDirectory = (target & 0x80000000u) != 0;
             const std::size_t targetOffset = target & 0x7fffffffu;
-            if (level < 2) {
+            if (level < 2)
+            {
                 if (!isDirectory)
                     throw FormatError("malformed resources: data where a directory was expected");
                 directory(targetOffset, level + 1, r);
-            } else {
+            }
+            else
+            {
                 if (isDirectory)
                     throw FormatError("malformed resources: tree deeper than three levels");
                 need(targetOffset, 16, "a data entry");
@@ -396,7 +416,8 @@ std::vector<Resource> PeImage::resources() const
     return std::move(walk.out);
 }
 
-namespace {
+namespace
+{
 
 // Sum of the little-endian 16-bit words of `size` bytes (a last odd byte
 // counts as a word with a zero high byte), without folding: 64 bits hold
@@ -418,9 +439,12 @@ std::uint32_t peChecksum(const std::uint8_t *data, std::size_t size, std::size_t
 {
     // The CheckSum field (at an even offset) counts as zero.
     std::uint64_t sum = 0;
-    if (checksumOffset >= size) {
+    if (checksumOffset >= size)
+    {
         sum = sumOfWords(data, size);
-    } else {
+    }
+    else
+    {
         const std::size_t after = std::min(size, checksumOffset + 4);
         sum = sumOfWords(data, checksumOffset) + sumOfWords(data + after, size - after);
     }

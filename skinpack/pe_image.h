@@ -11,23 +11,26 @@
 #include <string>
 #include <vector>
 
-namespace skinpack {
+namespace skinpack
+{
 
 class FormatError : public std::runtime_error
 {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Data directory slots used here.
-enum : std::size_t {
+enum : std::size_t
+{
     kDirResource = 2,
     kDirSecurity = 4,
     kDirBaseReloc = 5,
 };
 
 // Header field values.
-enum : std::uint32_t {
+enum : std::uint32_t
+{
     kMachineI386 = 0x014c,
     kMagicPe32 = 0x010b,
     kSubsystemWindowsGui = 2,
@@ -53,7 +56,10 @@ struct Section
     std::uint32_t characteristics = 0;
 
     // Bytes the loader maps for this section.
-    std::uint32_t mappedSize() const { return virtualSize != 0 ? virtualSize : sizeOfRawData; }
+    std::uint32_t mappedSize() const
+    {
+        return virtualSize != 0 ? virtualSize : sizeOfRawData;
+    }
 };
 
 // A resource name or type: either a 16-bit id or a UTF-16 string.
@@ -89,7 +95,7 @@ struct Resource
 // Offsets of header fields that a writer patches.
 struct HeaderOffsets
 {
-    std::size_t fileHeader = 0;       // COFF file header ("PE\0\0" + 4)
+    std::size_t fileHeader = 0; // COFF file header ("PE\0\0" + 4)
     std::size_t optionalHeader = 0;
     std::size_t dataDirectories = 0;
     std::size_t sectionTable = 0;
@@ -102,13 +108,19 @@ struct HeaderOffsets
 
 class PeImage
 {
-public:
+  public:
     // Parses and validates the headers of a PE32 image. The bytes are not
     // copied: they must outlive the PeImage. Throws FormatError.
     static PeImage parse(const std::uint8_t *data, std::size_t size);
 
-    const std::uint8_t *data() const { return data_; }
-    std::size_t size() const { return size_; }
+    const std::uint8_t *data() const
+    {
+        return data_;
+    }
+    std::size_t size() const
+    {
+        return size_;
+    }
 
     std::uint16_t machine = 0;
     std::uint16_t characteristics = 0;
@@ -143,7 +155,7 @@ public:
     // has no resource directory.
     std::vector<Resource> resources() const;
 
-private:
+  private:
     const std::uint8_t *data_ = nullptr;
     std::size_t size_ = 0;
 };

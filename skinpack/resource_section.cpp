@@ -5,11 +5,16 @@
 #include <limits>
 #include <string>
 
-namespace skinpack {
+namespace skinpack
+{
 
-namespace {
+namespace
+{
 
-std::size_t align8(std::size_t v) { return (v + 7) & ~std::size_t{7}; }
+std::size_t align8(std::size_t v)
+{
+    return (v + 7) & ~std::size_t{7};
+}
 
 bool treeOrder(const Resource &a, const Resource &b)
 {
@@ -20,23 +25,28 @@ bool treeOrder(const Resource &a, const Resource &b)
     return a.language < b.language;
 }
 
-std::uint32_t u32(std::size_t v) { return static_cast<std::uint32_t>(v); }
+std::uint32_t u32(std::size_t v)
+{
+    return static_cast<std::uint32_t>(v);
+}
 
 } // namespace
 
 ResourceSection::ResourceSection(std::vector<Resource> resources) : resources_(std::move(resources))
 {
     std::stable_sort(resources_.begin(), resources_.end(), treeOrder);
-    for (std::size_t i = 0; i < resources_.size(); ++i) {
+    for (std::size_t i = 0; i < resources_.size(); ++i)
+    {
         const Resource &r = resources_[i];
         if (r.type.isName && r.type.name.size() > 0xffff)
             throw std::invalid_argument("resource type name too long");
         if (r.name.isName && r.name.name.size() > 0xffff)
             throw std::invalid_argument("resource name too long");
         if (i > 0 && !treeOrder(resources_[i - 1], r))
-            throw std::invalid_argument("two resources with type " + describe(r.type) + ", name " +
-                                        describe(r.name) + " and language " + std::to_string(r.language));
-        if (types_.empty() || types_.back().id != r.type) {
+            throw std::invalid_argument("two resources with type " + describe(r.type) + ", name " + describe(r.name) +
+                                        " and language " + std::to_string(r.language));
+        if (types_.empty() || types_.back().id != r.type)
+        {
             types_.push_back(TypeNode{r.type, {}, 0, 0});
         }
         TypeNode &t = types_.back();
@@ -47,12 +57,14 @@ ResourceSection::ResourceSection(std::vector<Resource> resources) : resources_(s
 
     // 1. Directory tables, breadth first.
     std::size_t offset = 16 + 8 * types_.size();
-    for (TypeNode &t : types_) {
+    for (TypeNode &t : types_)
+    {
         t.tableOffset = offset;
         offset += 16 + 8 * t.names.size();
     }
     for (TypeNode &t : types_)
-        for (NameNode &n : t.names) {
+        for (NameNode &n : t.names)
+        {
             n.tableOffset = offset;
             offset += 16 + 8 * n.languages.size();
         }
@@ -61,19 +73,22 @@ ResourceSection::ResourceSection(std::vector<Resource> resources) : resources_(s
     offset += 16 * resources_.size();
     // 3. Name strings.
     for (TypeNode &t : types_)
-        if (t.id.isName) {
+        if (t.id.isName)
+        {
             t.stringOffset = offset;
             offset += 2 + 2 * t.id.name.size();
         }
     for (TypeNode &t : types_)
         for (NameNode &n : t.names)
-            if (n.id.isName) {
+            if (n.id.isName)
+            {
                 n.stringOffset = offset;
                 offset += 2 + 2 * n.id.name.size();
             }
     // 4. Data blobs.
     const std::size_t limit = std::numeric_limits<std::uint32_t>::max();
-    for (const Resource &r : resources_) {
+    for (const Resource &r : resources_)
+    {
         offset = align8(offset);
         if (r.size > limit || offset > limit - r.size)
             throw std::invalid_argument("resources do not fit in a 32-bit section");
@@ -112,20 +127,23 @@ void ResourceSection::write(std::uint32_t sectionRva, std::uint8_t *out) const
 
     const std::size_t namedTypes = countNamed(types_);
     table(0, namedTypes, types_.size() - namedTypes);
-    for (std::size_t i = 0; i < types_.size(); ++i) {
+    for (std::size_t i = 0; i < types_.size(); ++i)
+    {
         const TypeNode &t = types_[i];
         entry(16 + 8 * i, t.id, t.stringOffset, 0x80000000u | u32(t.tableOffset));
         if (t.id.isName)
             string(t.stringOffset, t.id.name);
         const std::size_t namedNames = countNamed(t.names);
         table(t.tableOffset, namedNames, t.names.size() - namedNames);
-        for (std::size_t j = 0; j < t.names.size(); ++j) {
+        for (std::size_t j = 0; j < t.names.size(); ++j)
+        {
             const NameNode &n = t.names[j];
             entry(t.tableOffset + 16 + 8 * j, n.id, n.stringOffset, 0x80000000u | u32(n.tableOffset));
             if (n.id.isName)
                 string(n.stringOffset, n.id.name);
             table(n.tableOffset, 0, n.languages.size());
-            for (std::size_t k = 0; k < n.languages.size(); ++k) {
+            for (std::size_t k = 0; k < n.languages.size(); ++k)
+            {
                 const std::size_t index = n.languages[k];
                 const Resource &r = resources_[index];
                 const std::size_t dataEntry = dataEntriesOffset_ + 16 * index;

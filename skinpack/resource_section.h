@@ -22,26 +22,33 @@
 
 #include "pe_image.h"
 
-namespace skinpack {
+namespace skinpack
+{
 
 class ResourceSection
 {
-public:
+  public:
     // Sorts the resources into tree order. Throws std::invalid_argument when
     // two share type, name and language, or when the section would not fit
     // in 32 bits.
     explicit ResourceSection(std::vector<Resource> resources);
 
     // Bytes of the section (a multiple of 8).
-    std::size_t size() const { return size_; }
+    std::size_t size() const
+    {
+        return size_;
+    }
 
     // Writes the section, as it will sit at `sectionRva`, into `out`, which
     // holds size() bytes.
     void write(std::uint32_t sectionRva, std::uint8_t *out) const;
 
-    const std::vector<Resource> &resources() const { return resources_; }
+    const std::vector<Resource> &resources() const
+    {
+        return resources_;
+    }
 
-private:
+  private:
     struct NameNode
     {
         ResourceId id;

@@ -17,7 +17,8 @@
 namespace fs = std::filesystem;
 using namespace skinpack_test;
 
-namespace {
+namespace
+{
 
 std::string quote(const std::string &s)
 {
@@ -65,7 +66,8 @@ std::string shownName(const std::string &s)
 {
     static const char digits[] = "0123456789abcdef";
     std::string out;
-    for (char c : s) {
+    for (char c : s)
+    {
         const auto u = static_cast<unsigned char>(c);
         if (u < 0x20 || u == 0x7f)
             out += std::string("\\x") + digits[u >> 4] + digits[u & 15];
@@ -85,7 +87,7 @@ std::size_t lineCount(const std::string &s)
 
 class Cli : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         work = freshFolder("cli");
@@ -95,7 +97,10 @@ protected:
         fs::create_directories(outputs);
         stub = dataPath("stub_bare.exe");
     }
-    void TearDown() override { fs::remove_all(work); }
+    void TearDown() override
+    {
+        fs::remove_all(work);
+    }
 
     std::string put(const std::string &name, const std::vector<std::uint8_t> &bytes)
     {
@@ -111,8 +116,8 @@ TEST_F(Cli, WritesOneInstallerPerSkin)
 {
     const auto winter = winterSkin();
     const auto other = patternBytes(12345, 2);
-    const ToolRun run = runTool({"--stub", stub, "-o", outputs, put("Winter.ovs", winter), put("Other Skin.ovs", other)},
-                            work);
+    const ToolRun run =
+        runTool({"--stub", stub, "-o", outputs, put("Winter.ovs", winter), put("Other Skin.ovs", other)}, work);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     struct
@@ -120,9 +125,11 @@ TEST_F(Cli, WritesOneInstallerPerSkin)
         const char *file;
         const char *resourceName;
         const std::vector<std::uint8_t> &skin;
-    } expected[] = {{"setup [Winter.ovs].exe", "WINTER.OVS", winter}, {"setup [Other Skin.ovs].exe", "OTHER SKIN.OVS", other}};
+    } expected[] = {{"setup [Winter.ovs].exe", "WINTER.OVS", winter},
+                    {"setup [Other Skin.ovs].exe", "OTHER SKIN.OVS", other}};
     EXPECT_EQ(folderEntries(outputs).size(), std::size(expected));
-    for (const auto &e : expected) {
+    for (const auto &e : expected)
+    {
         const auto bytes = readBytes(outputs + "/" + e.file);
         const skinpack::PeImage image = skinpack::PeImage::parse(bytes.data(), bytes.size());
         const auto resources = image.resources();
@@ -167,7 +174,7 @@ TEST_F(Cli, BuiltInStubWhenThereIsOne)
 struct BadSkinCase
 {
     const char *label;
-    const char *fileName;   // created in the input folder unless `create` is false
+    const char *fileName; // created in the input folder unless `create` is false
     std::size_t size;
     bool create;
     bool directory;
@@ -190,7 +197,10 @@ const BadSkinCase badSkinCases[] = {
     {"less", "a<b.ovs", 10, true, false, "'<'"},
     {"greater", "a>b.ovs", 10, true, false, "'>'"},
     {"pipe", "a|b.ovs", 10, true, false, "'|'"},
-    {"control byte", "a\x01" "b.ovs", 10, true, false, "control character"},
+    {"control byte",
+     "a\x01"
+     "b.ovs",
+     10, true, false, "control character"},
     {"newline", "a\nb.ovs", 10, true, false, "control character"},
     {"tab", "a\tb.ovs", 10, true, false, "control character"},
     {"trailing dot", "skin.", 10, true, false, "dot"},
@@ -206,7 +216,8 @@ TEST_P(CliBadSkins, ExitOneNamingTheFileAndWriteNothing)
 {
     const BadSkinCase c = GetParam();
     const std::string path = inputs + "/" + c.fileName;
-    if (c.create) {
+    if (c.create)
+    {
         if (c.directory)
             fs::create_directories(path);
         else
@@ -238,7 +249,9 @@ TEST_F(Cli, TooLargeSkinIsRefusedUnread)
 {
     // A sparse file one byte past the limit: refused by its size.
     const std::string path = inputs + "/Huge.ovs";
-    { std::ofstream(path, std::ios::binary).put('x'); }
+    {
+        std::ofstream(path, std::ios::binary).put('x');
+    }
     fs::resize_file(path, skinpack::kMaxSkinSize + 1);
     const ToolRun run = runTool({"--stub", stub, "-o", outputs, path}, work);
     EXPECT_EQ(run.status, 1) << run.err;
@@ -249,7 +262,8 @@ TEST_F(Cli, TooLargeSkinIsRefusedUnread)
 TEST_F(Cli, GoodSkinsAreWrittenWhenAnotherIsBad)
 {
     const ToolRun run = runTool(
-        {"--stub", stub, "-o", outputs, put("Good.ovs", patternBytes(50, 1)), put("con.ovs", patternBytes(50, 1))}, work);
+        {"--stub", stub, "-o", outputs, put("Good.ovs", patternBytes(50, 1)), put("con.ovs", patternBytes(50, 1))},
+        work);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_EQ(lineCount(run.err), 1u) << run.err;
     const auto entries = folderEntries(outputs);
@@ -264,14 +278,20 @@ struct BadStubCase
     const char *expectedInMessage;
 };
 
-std::vector<std::uint8_t> textStub() { return {'h', 'e', 'l', 'l', 'o'}; }
+std::vector<std::uint8_t> textStub()
+{
+    return {'h', 'e', 'l', 'l', 'o'};
+}
 std::vector<std::uint8_t> cutStub()
 {
     auto s = stubBytes();
     s.resize(s.size() / 2);
     return s;
 }
-std::vector<std::uint8_t> skinnedStub() { return windresWinter(); }
+std::vector<std::uint8_t> skinnedStub()
+{
+    return windresWinter();
+}
 std::vector<std::uint8_t> signedStub()
 {
     auto s = stubBytes();
@@ -320,7 +340,8 @@ TEST_F(Cli, MissingStubAndMissingOutputFolderExitOne)
         {{"--stub", work + "/nope.exe", "-o", outputs, skin}, "nope.exe"},
         {{"--stub", stub, "-o", work + "/no-such-folder", skin}, "no-such-folder"},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : cases)
+    {
         const ToolRun run = runTool(c.args, work);
         EXPECT_EQ(run.status, 1) << c.named << ": " << run.err;
         EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
@@ -348,16 +369,19 @@ TEST_F(Cli, UsageAndInformation)
         {{"-h"}, 0, "usage: skinpack"},
         {{"--version"}, 0, "skinpack "},
     };
-    for (const UsageCase &c : cases) {
+    for (const UsageCase &c : cases)
+    {
         const ToolRun run = runTool(c.args, work);
         std::string joined;
         for (const auto &a : c.args)
             joined += a + " ";
         EXPECT_EQ(run.status, c.status) << "args: " << joined << "stderr: " << run.err;
-        if (c.status == 2) {
+        if (c.status == 2)
+        {
             EXPECT_NE(run.err.find("skinpack: "), std::string::npos) << joined << run.err;
         }
-        if (c.expectedOnStdout != nullptr) {
+        if (c.expectedOnStdout != nullptr)
+        {
             EXPECT_EQ(run.out.rfind(c.expectedOnStdout, 0), 0u) << joined << "stdout: " << run.out;
         }
     }

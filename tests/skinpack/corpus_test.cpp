@@ -9,12 +9,14 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 TEST(FuzzCorpus, EveryInputRunsCleanly)
 {
     std::size_t files = 0, accepted = 0;
-    for (const auto &entry : fs::directory_iterator(SKINPACK_CORPUS)) {
+    for (const auto &entry : fs::directory_iterator(SKINPACK_CORPUS))
+    {
         if (!entry.is_regular_file())
             continue;
         const auto bytes = skinpack_test::readBytes(entry.path().string());

@@ -10,7 +10,8 @@
 namespace fs = std::filesystem;
 using namespace skinpack_test;
 
-namespace {
+namespace
+{
 
 TEST(WriteFileAtomically, WritesWholeOrNothing)
 {
@@ -23,19 +24,21 @@ TEST(WriteFileAtomically, WritesWholeOrNothing)
         bool ok;
         std::size_t entriesAfter; // in `folder`
     } cases[] = {
-        {folder + "/new.exe", true, 2},             // "occupied" and the new file
-        {folder + "/new.exe", true, 2},             // replacing an existing file
-        {folder + "/occupied", false, 2},           // a folder in the way: rename fails
-        {folder + "/missing/x.exe", false, 2},      // no such folder
+        {folder + "/new.exe", true, 2},        // "occupied" and the new file
+        {folder + "/new.exe", true, 2},        // replacing an existing file
+        {folder + "/occupied", false, 2},      // a folder in the way: rename fails
+        {folder + "/missing/x.exe", false, 2}, // no such folder
     };
-    for (const auto &c : cases) {
+    for (const auto &c : cases)
+    {
         std::string problem;
         const bool ok = skinpack::writeFileAtomically(c.target, data, problem);
         EXPECT_EQ(ok, c.ok) << c.target << ": " << problem;
         EXPECT_EQ(problem.empty(), c.ok) << c.target << ": " << problem;
         const auto entries = folderEntries(folder);
         EXPECT_EQ(entries.size(), c.entriesAfter) << c.target << ": left " << entries.size() << " entries";
-        if (c.ok) {
+        if (c.ok)
+        {
             EXPECT_TRUE(readBytes(c.target) == data) << c.target;
         }
         EXPECT_TRUE(fs::is_directory(folder + "/occupied"));
@@ -58,14 +61,18 @@ TEST(ReadFile, RefusesWhatItCannotRead)
         {folder + "/none", 10, "no such file"},
         {folder, 10, "not a regular file"},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : cases)
+    {
         std::vector<std::uint8_t> out;
         std::string problem;
         const bool ok = skinpack::readFile(c.path, c.limit, out, problem);
-        if (c.expected == nullptr) {
+        if (c.expected == nullptr)
+        {
             EXPECT_TRUE(ok) << c.path << ": " << problem;
             EXPECT_EQ(out.size(), 10u);
-        } else {
+        }
+        else
+        {
             EXPECT_FALSE(ok) << c.path;
             EXPECT_NE(problem.find(c.expected), std::string::npos)
                 << c.path << ": \"" << problem << "\", expected \"" << c.expected << "\"";

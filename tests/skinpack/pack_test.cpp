@@ -18,7 +18,8 @@ using skinpack::Resource;
 using skinpack::ResourceId;
 using namespace skinpack_test;
 
-namespace {
+namespace
+{
 
 const ResourceId kSkinType = ResourceId::fromName(u"SKIN");
 const ResourceId kIconType = ResourceId::fromId(3);
@@ -30,7 +31,10 @@ std::vector<std::uint8_t> pack(const std::vector<std::uint8_t> &stub, const std:
     return skinpack::packInstaller(stub.data(), stub.size(), name, skin.data(), skin.size(), limits);
 }
 
-std::vector<std::uint8_t> bytesOf(const Resource &r) { return std::vector<std::uint8_t>(r.data, r.data + r.size); }
+std::vector<std::uint8_t> bytesOf(const Resource &r)
+{
+    return std::vector<std::uint8_t>(r.data, r.data + r.size);
+}
 
 // Checks the regions of a resource section: tables, then data entries, then
 // strings, then 8-aligned blobs with zero padding.
@@ -38,26 +42,36 @@ void expectMicrosoftLayout(const PeImage &image)
 {
     const skinpack::DataDirectory dir = image.directory(skinpack::kDirResource);
     const std::uint8_t *base = image.data() + image.fileOffsetOf(dir.rva, dir.size);
+    const auto tableEnd = [base](std::size_t at) {
+        return at + 16 +
+               std::size_t{8} * (std::size_t{skinpack::load16(base + at + 12)} + skinpack::load16(base + at + 14));
+    };
     // Walk the tables breadth first, recording where each kind of thing lies.
     std::vector<std::size_t> tables{0};
     std::vector<std::size_t> dataEntries;
     std::vector<std::size_t> strings;
-    for (std::size_t level = 0, begin = 0; level < 3; ++level) {
+    for (std::size_t level = 0, begin = 0; level < 3; ++level)
+    {
         const std::size_t end = tables.size();
-        for (std::size_t t = begin; t < end; ++t) {
+        for (std::size_t t = begin; t < end; ++t)
+        {
             const std::size_t at = tables[t];
             const std::size_t count = skinpack::load16(base + at + 12) + std::size_t{skinpack::load16(base + at + 14)};
-            for (std::size_t e = 0; e < count; ++e) {
+            for (std::size_t e = 0; e < count; ++e)
+            {
                 const std::uint32_t nameField = skinpack::load32(base + at + 16 + 8 * e);
                 const std::uint32_t target = skinpack::load32(base + at + 16 + 8 * e + 4);
                 if (nameField & 0x80000000u)
                     strings.push_back(nameField & 0x7fffffffu);
-                if (level < 2) {
+                if (level < 2)
+                {
                     EXPECT_NE(target & 0x80000000u, 0u) << "level " << level << " entry " << e;
-                    EXPECT_EQ(target & 0x7fffffffu, tables.back() + 16 + 8 * (skinpack::load16(base + tables.back() + 12) + skinpack::load16(base + tables.back() + 14)))
+                    EXPECT_EQ(target & 0x7fffffffu, tableEnd(tables.back()))
                         << "tables are not laid out one after another, breadth first";
                     tables.push_back(target & 0x7fffffffu);
-                } else {
+                }
+                else
+                {
                     dataEntries.push_back(target);
                 }
             }
@@ -65,8 +79,7 @@ void expectMicrosoftLayout(const PeImage &image)
         begin = end;
     }
     const std::size_t lastTable = tables.back();
-    const std::size_t tablesEnd =
-        lastTable + 16 + 8 * (skinpack::load16(base + lastTable + 12) + std::size_t{skinpack::load16(base + lastTable + 14)});
+    const std::size_t tablesEnd = tableEnd(lastTable);
     ASSERT_FALSE(dataEntries.empty());
     for (std::size_t i = 0; i < dataEntries.size(); ++i)
         EXPECT_EQ(dataEntries[i], tablesEnd + 16 * i) << "data entry " << i;
@@ -74,12 +87,14 @@ void expectMicrosoftLayout(const PeImage &image)
     std::sort(strings.begin(), strings.end());
     strings.erase(std::unique(strings.begin(), strings.end()), strings.end());
     std::size_t stringsEnd = entriesEnd;
-    for (std::size_t s : strings) {
+    for (std::size_t s : strings)
+    {
         EXPECT_EQ(s, stringsEnd) << "name strings must follow the data entries, packed";
         stringsEnd = s + 2 + 2 * std::size_t{skinpack::load16(base + s)};
     }
     std::size_t expectedBlob = (stringsEnd + 7) & ~std::size_t{7};
-    for (std::size_t i = 0; i < dataEntries.size(); ++i) {
+    for (std::size_t i = 0; i < dataEntries.size(); ++i)
+    {
         const std::uint32_t rva = skinpack::load32(base + dataEntries[i]);
         const std::uint32_t size = skinpack::load32(base + dataEntries[i] + 4);
         EXPECT_EQ(rva - dir.rva, expectedBlob) << "blob " << i;
@@ -155,14 +170,16 @@ TEST_P(PackSkin, OutputHasTheThreeResources)
     EXPECT_EQ(describe(resources[1].name), "1");
     EXPECT_EQ(describe(resources[2].type), "14");
     EXPECT_EQ(describe(resources[2].name), "102");
-    for (const Resource &r : resources) {
+    for (const Resource &r : resources)
+    {
         EXPECT_EQ(r.language, 1033) << describe(r.type);
         EXPECT_EQ(r.codePage, 0u) << describe(r.type);
     }
-    EXPECT_TRUE(bytesOf(resources[0]) == skin) << "SKIN resource: " << resources[0].size << " bytes, skin "
-                                               << skin.size();
+    EXPECT_TRUE(bytesOf(resources[0]) == skin)
+        << "SKIN resource: " << resources[0].size << " bytes, skin " << skin.size();
     const auto stubResources = stubImage.resources();
-    for (const Resource &s : stubResources) {
+    for (const Resource &s : stubResources)
+    {
         const Resource *r = findResource(resources, s.type, s.name);
         ASSERT_NE(r, nullptr) << describe(s.type) << "/" << describe(s.name);
         EXPECT_TRUE(bytesOf(*r) == bytesOf(s)) << describe(s.type) << "/" << describe(s.name);
@@ -186,8 +203,8 @@ TEST_P(PackSkin, OutputHasTheThreeResources)
                            out.begin() + newReloc.pointerToRawData));
     const std::size_t rsrcStart = image.sections[last - 1].pointerToRawData;
     EXPECT_TRUE(std::equal(stub.begin() + 0x400, stub.begin() + static_cast<long>(rsrcStart), out.begin() + 0x400));
-    const std::int64_t growth = static_cast<std::int64_t>(image.sections[last - 1].sizeOfRawData) -
-                                stubImage.sections[last - 1].sizeOfRawData;
+    const std::int64_t growth =
+        static_cast<std::int64_t>(image.sections[last - 1].sizeOfRawData) - stubImage.sections[last - 1].sizeOfRawData;
     EXPECT_EQ(static_cast<std::int64_t>(image.sizeOfInitializedData) - stubImage.sizeOfInitializedData, growth);
     EXPECT_EQ(image.sections[last - 1].virtualSize, image.directory(skinpack::kDirResource).size);
     expectMicrosoftLayout(image);
@@ -216,7 +233,8 @@ TEST(PackAgainstWindres, ResourceDataEqualsWhatWindresBuilt)
     const auto mineResources = mine.resources();
     const auto theirResources = theirs.resources();
     ASSERT_EQ(mineResources.size(), theirResources.size());
-    for (std::size_t i = 0; i < theirResources.size(); ++i) {
+    for (std::size_t i = 0; i < theirResources.size(); ++i)
+    {
         const Resource &t = theirResources[i];
         const Resource &m = mineResources[i];
         EXPECT_EQ(describe(m.type), describe(t.type)) << "resource " << i;
@@ -230,7 +248,8 @@ TEST(PackAgainstWindres, ResourceDataEqualsWhatWindresBuilt)
     EXPECT_EQ(mine.sizeOfImage, theirs.sizeOfImage);
     EXPECT_EQ(mine.sizeOfInitializedData, theirs.sizeOfInitializedData);
     EXPECT_EQ(out.size(), reference.size());
-    for (std::size_t i = 0; i < theirs.sections.size(); ++i) {
+    for (std::size_t i = 0; i < theirs.sections.size(); ++i)
+    {
         EXPECT_EQ(mine.sections[i].virtualAddress, theirs.sections[i].virtualAddress) << theirs.sections[i].name;
         EXPECT_EQ(mine.sections[i].pointerToRawData, theirs.sections[i].pointerToRawData) << theirs.sections[i].name;
         EXPECT_EQ(mine.sections[i].sizeOfRawData, theirs.sections[i].sizeOfRawData) << theirs.sections[i].name;
@@ -250,7 +269,8 @@ TEST(PackGeneral, AppendsASectionWhenTheResourcesCannotGrowInPlace)
     const auto out = pack(stub, "Apart.ovs", skin);
     const PeImage image = PeImage::parse(out.data(), out.size());
     ASSERT_EQ(image.sections.size(), original.sections.size() + 1);
-    for (std::size_t i = 0; i < original.sections.size(); ++i) {
+    for (std::size_t i = 0; i < original.sections.size(); ++i)
+    {
         EXPECT_EQ(image.sections[i].virtualAddress, original.sections[i].virtualAddress) << i;
         EXPECT_EQ(image.sections[i].pointerToRawData, original.sections[i].pointerToRawData) << i;
     }
@@ -338,19 +358,23 @@ TEST_P(SkinNames, AcceptedOrRefusedWithAReason)
 {
     const NameCase c = GetParam();
     const std::string problem = skinpack::skinNameProblem(c.name);
-    if (c.expectedInMessage == nullptr) {
+    if (c.expectedInMessage == nullptr)
+    {
         EXPECT_EQ(problem, "") << "name \"" << c.name << "\"";
         return;
     }
     EXPECT_NE(problem.find(c.expectedInMessage), std::string::npos)
-        << "name \"" << c.name << "\": message \"" << problem << "\", expected it to mention \""
-        << c.expectedInMessage << "\"";
+        << "name \"" << c.name << "\": message \"" << problem << "\", expected it to mention \"" << c.expectedInMessage
+        << "\"";
     // packInstaller refuses it too, blaming the skin.
     const auto stub = stubBytes();
-    try {
+    try
+    {
         pack(stub, c.name, winterSkin());
         ADD_FAILURE() << "packed a skin named \"" << c.name << "\"";
-    } catch (const PackError &e) {
+    }
+    catch (const PackError &e)
+    {
         EXPECT_EQ(e.culprit(), PackError::Culprit::Skin) << e.what();
         EXPECT_EQ(std::string(e.what()), problem);
     }
@@ -367,13 +391,18 @@ TEST(SkinNameLength, LimitIsTheInstalledPathBudget)
     {
         std::size_t length;
         bool accepted;
-    } cases[] = {{1, true}, {skinpack::kMaxSkinNameLength - 1, true}, {skinpack::kMaxSkinNameLength, true},
-                 {skinpack::kMaxSkinNameLength + 1, false}, {300, false}};
-    for (const auto &c : cases) {
+    } cases[] = {{1, true},
+                 {skinpack::kMaxSkinNameLength - 1, true},
+                 {skinpack::kMaxSkinNameLength, true},
+                 {skinpack::kMaxSkinNameLength + 1, false},
+                 {300, false}};
+    for (const auto &c : cases)
+    {
         const std::string name = std::string(c.length, 'n');
         const std::string problem = skinpack::skinNameProblem(name);
         EXPECT_EQ(problem.empty(), c.accepted) << "length " << c.length << ": \"" << problem << "\"";
-        if (!c.accepted) {
+        if (!c.accepted)
+        {
             EXPECT_NE(problem.find(std::to_string(skinpack::kMaxSkinNameLength)), std::string::npos) << problem;
         }
     }
@@ -390,19 +419,26 @@ TEST(SkinSize, EmptyAndTooLargeAreRefused)
         std::uint64_t limit;
         const char *expected; // nullptr: accepted
     } cases[] = {
-        {0, 100, "empty"}, {1, 100, nullptr}, {100, 100, nullptr}, {101, 100, "limit is 100 bytes"},
+        {0, 100, "empty"},
+        {1, 100, nullptr},
+        {100, 100, nullptr},
+        {101, 100, "limit is 100 bytes"},
         {4096, 4095, "limit is 4095 bytes"},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : cases)
+    {
         skinpack::PackLimits limits;
         limits.maxSkinSize = c.limit;
         const auto skin = patternBytes(c.size, 1);
-        try {
+        try
+        {
             const auto out = pack(stub, "Sized.ovs", skin, limits);
             EXPECT_EQ(c.expected, nullptr) << "size " << c.size << " packed, expected refusal";
             const PeImage image = PeImage::parse(out.data(), out.size());
             EXPECT_EQ(image.resources()[0].size, c.size);
-        } catch (const PackError &e) {
+        }
+        catch (const PackError &e)
+        {
             ASSERT_NE(c.expected, nullptr) << "size " << c.size << " refused: " << e.what();
             EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos)
                 << "size " << c.size << ": \"" << e.what() << "\"";
@@ -429,18 +465,19 @@ std::vector<std::uint8_t> truncatedTo(std::size_t size)
     return s;
 }
 
-std::uint32_t peOffset(const std::vector<std::uint8_t> &s) { return skinpack::load32(s.data() + 0x3c); }
+std::uint32_t peOffset(const std::vector<std::uint8_t> &s)
+{
+    return skinpack::load32(s.data() + 0x3c);
+}
 
-template <std::size_t Offset, std::uint16_t Value>
-std::vector<std::uint8_t> with16AtPe()
+template <std::size_t Offset, std::uint16_t Value> std::vector<std::uint8_t> with16AtPe()
 {
     auto s = stubBytes();
     skinpack::store16(s.data() + peOffset(s) + Offset, Value);
     return s;
 }
 
-template <std::size_t Offset, std::uint32_t Value>
-std::vector<std::uint8_t> with32AtPe()
+template <std::size_t Offset, std::uint32_t Value> std::vector<std::uint8_t> with32AtPe()
 {
     auto s = stubBytes();
     skinpack::store32(s.data() + peOffset(s) + Offset, Value);
@@ -455,15 +492,15 @@ constexpr std::size_t kMachine = 4, kSections = 6, kCharacteristics = 22, kMagic
 std::vector<std::uint8_t> signedStub()
 {
     auto s = stubBytes();
-    skinpack::store32(s.data() + peOffset(s) + kDirs + 8 * 4, 0x4800);
-    skinpack::store32(s.data() + peOffset(s) + kDirs + 8 * 4 + 4, 0x100);
+    skinpack::store32(s.data() + peOffset(s) + kDirs + std::size_t{8} * 4, 0x4800);
+    skinpack::store32(s.data() + peOffset(s) + kDirs + std::size_t{8} * 4 + 4, 0x100);
     return s;
 }
 
 std::vector<std::uint8_t> resourceDirOutsideImage()
 {
     auto s = stubBytes();
-    skinpack::store32(s.data() + peOffset(s) + kDirs + 8 * 2, 0x7fff0000);
+    skinpack::store32(s.data() + peOffset(s) + kDirs + std::size_t{8} * 2, 0x7fff0000);
     return s;
 }
 
@@ -485,7 +522,8 @@ std::vector<std::uint8_t> resourceDataOutsideSection()
     // Find the first data entry: it points at the first blob.
     const std::size_t root = image.fileOffsetOf(image.directory(2).rva, 16);
     for (std::size_t at = root; at + 8 < root + image.directory(2).size; at += 4)
-        if (skinpack::load32(s.data() + at) == image.directory(2).rva + (resources[0].data - (s.data() + root))) {
+        if (skinpack::load32(s.data() + at) == image.directory(2).rva + (resources[0].data - (s.data() + root)))
+        {
             skinpack::store32(s.data() + at + 4, 0x100000); // size far past the section
             return s;
         }
@@ -495,7 +533,7 @@ std::vector<std::uint8_t> resourceDataOutsideSection()
 std::vector<std::uint8_t> sectionPastEnd()
 {
     auto s = stubBytes();
-    skinpack::store32(s.data() + peOffset(s) + kSectionTable + 40 * 9 + 20, 0x100000);
+    skinpack::store32(s.data() + peOffset(s) + kSectionTable + std::size_t{40} * 9 + 20, 0x100000);
     return s;
 }
 
@@ -520,12 +558,30 @@ std::vector<std::uint8_t> noPeSignature()
     return s;
 }
 
-std::vector<std::uint8_t> windresBuilt() { return windresWinter(); }
-std::vector<std::uint8_t> empty() { return {}; }
-std::vector<std::uint8_t> truncatedHeaders() { return truncatedTo(0x100); }
-std::vector<std::uint8_t> truncatedMz() { return truncatedTo(0x3e); }
-std::vector<std::uint8_t> truncatedSections() { return truncatedTo(0x3c00); }
-std::vector<std::uint8_t> truncatedByOne() { return truncatedTo(stubBytes().size() - 1); }
+std::vector<std::uint8_t> windresBuilt()
+{
+    return windresWinter();
+}
+std::vector<std::uint8_t> empty()
+{
+    return {};
+}
+std::vector<std::uint8_t> truncatedHeaders()
+{
+    return truncatedTo(0x100);
+}
+std::vector<std::uint8_t> truncatedMz()
+{
+    return truncatedTo(0x3e);
+}
+std::vector<std::uint8_t> truncatedSections()
+{
+    return truncatedTo(0x3c00);
+}
+std::vector<std::uint8_t> truncatedByOne()
+{
+    return truncatedTo(stubBytes().size() - 1);
+}
 
 const StubCase stubCases[] = {
     {"empty file", empty, "no MZ header"},
@@ -563,20 +619,25 @@ TEST_P(BadStubs, AreRefusedWithAReason)
     const auto stub = c.make();
     ASSERT_TRUE(!stub.empty() || std::string(c.label) == "empty file") << c.label << ": could not build the case";
     const auto skin = winterSkin();
-    try {
+    try
+    {
         skinpack::checkStub(stub.data(), stub.size());
         ADD_FAILURE() << c.label << ": checkStub accepted it";
-    } catch (const PackError &e) {
+    }
+    catch (const PackError &e)
+    {
         EXPECT_EQ(e.culprit(), PackError::Culprit::Stub) << c.label;
     }
-    try {
+    try
+    {
         const auto out = skinpack::packInstaller(stub.data(), stub.size(), "Winter.ovs", skin.data(), skin.size());
         ADD_FAILURE() << c.label << ": packed into " << out.size() << " bytes";
-    } catch (const PackError &e) {
+    }
+    catch (const PackError &e)
+    {
         EXPECT_EQ(e.culprit(), PackError::Culprit::Stub) << c.label;
         EXPECT_NE(std::string(e.what()).find(c.expectedInMessage), std::string::npos)
-            << c.label << ": message \"" << e.what() << "\", expected it to mention \"" << c.expectedInMessage
-            << "\"";
+            << c.label << ": message \"" << e.what() << "\", expected it to mention \"" << c.expectedInMessage << "\"";
     }
 }
 
@@ -589,11 +650,15 @@ TEST(BadStubs, EveryTruncationIsRefusedCleanly)
     const auto full = stubBytes();
     const auto skin = winterSkin();
     std::size_t refused = 0;
-    for (std::size_t size = 0; size < full.size(); size += 97) {
-        try {
+    for (std::size_t size = 0; size < full.size(); size += 97)
+    {
+        try
+        {
             skinpack::packInstaller(full.data(), size, "Winter.ovs", skin.data(), skin.size());
             ADD_FAILURE() << "packed a stub cut to " << size << " of " << full.size() << " bytes";
-        } catch (const PackError &) {
+        }
+        catch (const PackError &)
+        {
             ++refused;
         }
     }
@@ -620,7 +685,8 @@ TEST(ResourceSectionBuilder, SortsNamesBeforeIdsAndNamesOrdinally)
         {ResourceId::fromId(3), ResourceId::fromId(1), 1033},
     };
     std::vector<Resource> resources;
-    for (const auto &i : input) {
+    for (const auto &i : input)
+    {
         Resource r;
         r.type = i.type;
         r.name = i.name;
@@ -629,12 +695,13 @@ TEST(ResourceSectionBuilder, SortsNamesBeforeIdsAndNamesOrdinally)
         r.size = sizeof blob;
         resources.push_back(r);
     }
-    const std::string expected[] = {"\"SKIN\"/\"B\"/7",  "\"SKIN\"/\"B\"/1033", "\"SKIN\"/\"a\"/1033",
-                                    "\"b\"/5/1033",      "3/1/1033",           "3/2/1033",
-                                    "14/102/1033"};
+    const std::string expected[] = {
+        "\"SKIN\"/\"B\"/7", "\"SKIN\"/\"B\"/1033", "\"SKIN\"/\"a\"/1033", "\"b\"/5/1033", "3/1/1033",
+        "3/2/1033",         "14/102/1033"};
     const skinpack::ResourceSection section(resources);
     ASSERT_EQ(section.resources().size(), std::size(expected));
-    for (std::size_t i = 0; i < std::size(expected); ++i) {
+    for (std::size_t i = 0; i < std::size(expected); ++i)
+    {
         const Resource &r = section.resources()[i];
         EXPECT_EQ(describe(r.type) + "/" + describe(r.name) + "/" + std::to_string(r.language), expected[i])
             << "position " << i;

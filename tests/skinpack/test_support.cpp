@@ -8,7 +8,8 @@
 
 namespace fs = std::filesystem;
 
-namespace skinpack_test {
+namespace skinpack_test
+{
 
 std::vector<std::uint8_t> readBytes(const std::string &path)
 {
@@ -26,17 +27,30 @@ void writeBytes(const std::string &path, const std::vector<std::uint8_t> &bytes)
         throw std::runtime_error("cannot write " + path);
 }
 
-std::string dataPath(const std::string &name) { return std::string(SKINPACK_TEST_DATA) + "/" + name; }
+std::string dataPath(const std::string &name)
+{
+    return std::string(SKINPACK_TEST_DATA) + "/" + name;
+}
 
-std::vector<std::uint8_t> stubBytes() { return readBytes(dataPath("stub_bare.exe")); }
-std::vector<std::uint8_t> winterSkin() { return readBytes(dataPath("Winter.ovs")); }
-std::vector<std::uint8_t> windresWinter() { return readBytes(dataPath("windres_winter.exe")); }
+std::vector<std::uint8_t> stubBytes()
+{
+    return readBytes(dataPath("stub_bare.exe"));
+}
+std::vector<std::uint8_t> winterSkin()
+{
+    return readBytes(dataPath("Winter.ovs"));
+}
+std::vector<std::uint8_t> windresWinter()
+{
+    return readBytes(dataPath("windres_winter.exe"));
+}
 
 std::vector<std::uint8_t> patternBytes(std::size_t size, unsigned seed)
 {
     std::vector<std::uint8_t> out(size);
     std::uint32_t x = seed * 2654435761u + 1;
-    for (std::uint8_t &b : out) {
+    for (std::uint8_t &b : out)
+    {
         x = x * 1103515245u + 12345u;
         b = static_cast<std::uint8_t>(x >> 16);
     }
@@ -51,7 +65,8 @@ std::uint32_t referenceChecksum(std::vector<std::uint8_t> file, std::size_t chec
     if (file.size() % 2 != 0)
         file.push_back(0);
     std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < file.size(); i += 2) {
+    for (std::size_t i = 0; i < file.size(); i += 2)
+    {
         sum += static_cast<std::uint32_t>(file[i] | (file[i + 1] << 8));
         if (sum > 0xffff)
             sum = (sum & 0xffff) + (sum >> 16);

@@ -8,14 +8,15 @@
 
 #include "pe_image.h"
 
-namespace skinpack_test {
+namespace skinpack_test
+{
 
 std::vector<std::uint8_t> readBytes(const std::string &path);
 void writeBytes(const std::string &path, const std::vector<std::uint8_t> &bytes);
 std::string dataPath(const std::string &name);
-std::vector<std::uint8_t> stubBytes();      // the bare stub (icon, no skin)
-std::vector<std::uint8_t> winterSkin();     // Winter.ovs
-std::vector<std::uint8_t> windresWinter();  // installer built by windres for Winter.ovs
+std::vector<std::uint8_t> stubBytes();     // the bare stub (icon, no skin)
+std::vector<std::uint8_t> winterSkin();    // Winter.ovs
+std::vector<std::uint8_t> windresWinter(); // installer built by windres for Winter.ovs
 
 // Bytes counting up from `seed`, `size` long.
 std::vector<std::uint8_t> patternBytes(std::size_t size, unsigned seed);

@@ -13,7 +13,8 @@
 namespace fs = std::filesystem;
 using namespace skinpack_test;
 
-namespace {
+namespace
+{
 
 bool haveTool(const char *name)
 {
@@ -26,7 +27,8 @@ std::string capture(const std::string &command, int &status)
 {
     std::string out;
     std::FILE *p = popen(command.c_str(), "r");
-    if (p == nullptr) {
+    if (p == nullptr)
+    {
         status = -1;
         return out;
     }
@@ -40,7 +42,7 @@ std::string capture(const std::string &command, int &status)
 
 class WithTools : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         work = freshFolder("tools");
@@ -51,7 +53,10 @@ protected:
         skinFile = dataPath("Winter.ovs");
         writeBytes(mine, skinpack::packInstaller(stub.data(), stub.size(), "Winter.ovs", skin.data(), skin.size()));
     }
-    void TearDown() override { fs::remove_all(work); }
+    void TearDown() override
+    {
+        fs::remove_all(work);
+    }
     std::string work, mine, theirs, skinFile;
 };
 
@@ -70,7 +75,8 @@ TEST_F(WithTools, WrestoolListsAndExtractsTheSameResources)
     EXPECT_NE(mineList.find("--type='SKIN'"), std::string::npos) << mineList;
 
     const char *selections[] = {"--type=SKIN", "--type=3 --name=1", "--type=14 --name=102"};
-    for (const char *selection : selections) {
+    for (const char *selection : selections)
+    {
         const std::string a = capture("wrestool -x --raw " + std::string(selection) + " '" + mine + "'", status);
         ASSERT_EQ(status, 0) << selection;
         const std::string b = capture("wrestool -x --raw " + std::string(selection) + " '" + theirs + "'", status);
