@@ -286,6 +286,39 @@ TEST(PackGeneral, AppendsASectionWhenTheResourcesCannotGrowInPlace)
     expectMicrosoftLayout(image);
 }
 
+TEST(PackGeneral, GrowsTheResourceSectionInPlaceWhenItIsLast)
+{
+    // The stub without its .reloc section: .rsrc is the last section.
+    auto stub = stubBytes();
+    const PeImage original = PeImage::parse(stub.data(), stub.size());
+    const std::size_t last = original.sections.size() - 1;
+    ASSERT_EQ(original.sections[last].name, ".reloc");
+    const skinpack::Section &rsrc = original.sections[last - 1];
+    std::memset(stub.data() + original.offsets.dataDirectories + 8 * skinpack::kDirBaseReloc, 0, 8);
+    std::memset(stub.data() + original.offsets.sectionTable + 40 * last, 0, 40);
+    skinpack::store16(stub.data() + original.offsets.numberOfSections, static_cast<std::uint16_t>(last));
+    skinpack::store32(stub.data() + original.offsets.sizeOfImage, original.sections[last].virtualAddress);
+    stub.resize(original.sections[last].pointerToRawData);
+    const PeImage shortened = PeImage::parse(stub.data(), stub.size());
+    ASSERT_EQ(shortened.sections.size(), last);
+
+    const auto skin = patternBytes(70000, 11);
+    const auto out = pack(stub, "Last.ovs", skin);
+    const PeImage image = PeImage::parse(out.data(), out.size());
+    ASSERT_EQ(image.sections.size(), last);
+    const skinpack::Section &grown = image.sections.back();
+    EXPECT_EQ(grown.virtualAddress, rsrc.virtualAddress);
+    EXPECT_EQ(grown.pointerToRawData, rsrc.pointerToRawData);
+    EXPECT_GE(grown.virtualSize, skin.size());
+    EXPECT_EQ(out.size(), std::size_t{grown.pointerToRawData} + grown.sizeOfRawData);
+    EXPECT_EQ(image.sizeOfImage % image.sectionAlignment, 0u);
+    EXPECT_EQ(image.checksum, referenceChecksum(out, image.offsets.checksum));
+    const auto resources = image.resources();
+    ASSERT_EQ(resources.size(), 3u);
+    EXPECT_TRUE(bytesOf(resources[0]) == skin);
+    expectMicrosoftLayout(image);
+}
+
 TEST(PackGeneral, KeepsBytesBehindTheLastSection)
 {
     auto stub = stubBytes();
