@@ -17,11 +17,12 @@ help:
 setup:
 	@scripts/setup.sh
 
-native: setup
+# skinpack, built natively, carries the installer stub that the win32 build makes.
+native: setup win32
 	cmake --preset native
 	cmake --build --preset native -j2
 
-native-asan: setup
+native-asan: setup win32
 	cmake --preset native-asan
 	cmake --build --preset native-asan -j2
 
