@@ -203,8 +203,8 @@ static void RecordBox(HWND box, const char *watchedFile, const char *watchedFold
         ListFolder(watchedFolder, record->folder, sizeof(record->folder));
 }
 
-void RunInstaller(const char *installer, const char *workingDir, const char *watchedFile,
-                  const char *watchedFolder, DWORD timeoutMs, InstallerRun *run)
+void RunInstaller(const char *installer, const char *workingDir, const char *watchedFile, const char *watchedFolder,
+                  DWORD timeoutMs, InstallerRun *run)
 {
     memset(run, 0, sizeof(*run));
     char commandLine[2 * MAX_PATH];

@@ -11,8 +11,7 @@
 #define dimof(array) (sizeof(array) / sizeof((array)[0]) + 0 * sizeof(&(array)[0] - (array)))
 
 // ok(condition, format, ...): counts a check; prints the message on failure.
-void Check(int condition, const char *file, int line, const char *format, ...)
-    __attribute__((format(printf, 4, 5)));
+void Check(int condition, const char *file, int line, const char *format, ...) __attribute__((format(printf, 4, 5)));
 #define ok(condition, ...) Check((condition) ? 1 : 0, __FILE__, __LINE__, __VA_ARGS__)
 void SetTestContext(const char *context);
 int CountFailures(void);
@@ -33,8 +32,8 @@ struct FileState
 unsigned long long HashBytes(const void *bytes, size_t size);
 FileState ReadFileState(const char *path);
 int WriteWholeFile(const char *path, const void *bytes, DWORD size);
-int CreateFolders(const char *path);  // like mkdir -p
-void RemoveTree(const char *path);    // deletes a folder and everything below it
+int CreateFolders(const char *path); // like mkdir -p
+void RemoveTree(const char *path);   // deletes a folder and everything below it
 // "name,name" of the entries of a folder, sorted without regard to case.
 void ListFolder(const char *folder, char *list, size_t size);
 
@@ -66,8 +65,8 @@ struct InstallerRun
 // every message box it shows, recording each box and the state of
 // `watchedFile` and `watchedFolder` (either may be NULL) at that moment, and
 // waits for it to end, `timeoutMs` at most (then it is ended and timedOut set).
-void RunInstaller(const char *installer, const char *workingDir, const char *watchedFile,
-                  const char *watchedFolder, DWORD timeoutMs, InstallerRun *run);
+void RunInstaller(const char *installer, const char *workingDir, const char *watchedFile, const char *watchedFolder,
+                  DWORD timeoutMs, InstallerRun *run);
 
 // Prints what a run showed, one line per box, for a transcript.
 void PrintRun(const InstallerRun *run);

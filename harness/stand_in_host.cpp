@@ -96,8 +96,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     windowClass.lpszClassName = "OrvantaStandIn";
     if (!RegisterClassA(&windowClass))
         return 1;
-    HWND window = CreateWindowA("OrvantaStandIn", "Orvanta", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL, NULL,
-                                instance, NULL);
+    HWND window =
+        CreateWindowA("OrvantaStandIn", "Orvanta", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL, NULL, instance, NULL);
     if (window == NULL)
         return 1;
 

@@ -44,8 +44,7 @@ int ComposeTargetPath(const char *installDir, const char *skinName, char *target
 
     // Checked before anything is copied: the path and its terminator must
     // fit in MAX_PATH bytes.
-    if (dirLength >= MAX_PATH || nameLength >= MAX_PATH ||
-        dirLength + folderLength + nameLength >= MAX_PATH)
+    if (dirLength >= MAX_PATH || nameLength >= MAX_PATH || dirLength + folderLength + nameLength >= MAX_PATH)
     {
         targetPath[0] = '\0';
         return 0;

@@ -5,8 +5,7 @@
 
 #include <cstddef>
 
-namespace skinpack
-{
+namespace skinpack {
 extern const unsigned char kEmbeddedStub[];
 extern const std::size_t kEmbeddedStubSize;
 } // namespace skinpack

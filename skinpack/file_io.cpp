@@ -9,8 +9,7 @@
 
 namespace fs = std::filesystem;
 
-namespace skinpack
-{
+namespace skinpack {
 
 bool readFile(const std::string &path, std::uint64_t maxSize, std::vector<std::uint8_t> &out, std::string &problem)
 {

@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace skinpack
-{
+namespace skinpack {
 
 // Reads a regular file of at most `maxSize` bytes. On failure returns false
 // and sets `problem` (a file larger than `maxSize` is not read at all).

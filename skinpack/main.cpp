@@ -18,8 +18,7 @@
 
 namespace fs = std::filesystem;
 
-namespace
-{
+namespace {
 
 constexpr int kExitBadInput = 1;
 constexpr int kExitUsage = 2;

@@ -6,11 +6,9 @@
 #include "pe_image.h"
 #include "resource_section.h"
 
-namespace skinpack
-{
+namespace skinpack {
 
-namespace
-{
+namespace {
 
 using Culprit = PackError::Culprit;
 

@@ -26,8 +26,7 @@
 #include <string>
 #include <vector>
 
-namespace skinpack
-{
+namespace skinpack {
 
 // The installed skin lands at "<install dir>\ov-skins\<name>", which must fit
 // in 259 characters. With the default install dir "C:\Program Files\Orvanta"

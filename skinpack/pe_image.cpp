@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <sstream>
 
-namespace skinpack
-{
+namespace skinpack {
 
-namespace
-{
+namespace {
 
 // Upper bounds that keep a hostile image from making the reader do
 // unbounded work.
@@ -301,8 +299,7 @@ std::size_t PeImage::endOfSectionData() const
     return end;
 }
 
-namespace
-{
+namespace {
 
 struct TreeWalk
 {
@@ -416,8 +413,7 @@ std::vector<Resource> PeImage::resources() const
     return std::move(walk.out);
 }
 
-namespace
-{
+namespace {
 
 // Sum of the little-endian 16-bit words of `size` bytes (a last odd byte
 // counts as a word with a zero high byte), without folding: 64 bits hold

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace skinpack
-{
+namespace skinpack {
 
 class FormatError : public std::runtime_error
 {

@@ -5,11 +5,9 @@
 #include <limits>
 #include <string>
 
-namespace skinpack
-{
+namespace skinpack {
 
-namespace
-{
+namespace {
 
 std::size_t align8(std::size_t v)
 {

@@ -22,8 +22,7 @@
 
 #include "pe_image.h"
 
-namespace skinpack
-{
+namespace skinpack {
 
 class ResourceSection
 {

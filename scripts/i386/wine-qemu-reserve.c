@@ -6,7 +6,11 @@
  * publishes them through the loader's exported wine_main_preload_info, so
  * ntdll skips the probing.  It does nothing in any other program. */
 typedef unsigned int size_t;
-struct preload_info { void *addr; size_t size; };
+struct preload_info
+{
+    void *addr;
+    size_t size;
+};
 
 extern void *dlsym(void *, const char *);
 extern int open(const char *, int, ...);
@@ -34,19 +38,23 @@ static char buf[65536];
  * [0x7c000000,0x7f000000) stay free for the Unix side (qemu places mmaps
  * downwards from 0x40000000; the loader and its brk live at 0x7d000000). */
 static const unsigned long ranges[][2] = {
-    { 0x00010000, 0x20000000 },
-    { 0x40000000, 0x7c000000 },
-    { 0x7f000000, 0x82000000 },
+    {0x00010000, 0x20000000},
+    {0x40000000, 0x7c000000},
+    {0x7f000000, 0x82000000},
 };
 
 static unsigned long hex(const char **p)
 {
     unsigned long v = 0;
-    for (;; (*p)++) {
+    for (;; (*p)++)
+    {
         char c = **p;
-        if (c >= '0' && c <= '9') v = v * 16 + (c - '0');
-        else if (c >= 'a' && c <= 'f') v = v * 16 + (c - 'a' + 10);
-        else return v;
+        if (c >= '0' && c <= '9')
+            v = v * 16 + (c - '0');
+        else if (c >= 'a' && c <= 'f')
+            v = v * 16 + (c - 'a' + 10);
+        else
+            return v;
     }
 }
 
@@ -55,10 +63,16 @@ static void reserve(unsigned long s, unsigned long e)
     void *p;
     s = (s + 0xffff) & ~0xffffUL;
     e &= ~0xffffUL;
-    if (e <= s || nareas >= MAX_AREAS) return;
+    if (e <= s || nareas >= MAX_AREAS)
+        return;
     p = mmap((void *)s, e - s, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == (void *)-1) return;
-    if ((unsigned long)p != s) { munmap(p, e - s); return; }
+    if (p == (void *)-1)
+        return;
+    if ((unsigned long)p != s)
+    {
+        munmap(p, e - s);
+        return;
+    }
     areas[nareas].addr = (void *)s;
     areas[nareas].size = e - s;
     nareas++;
@@ -70,36 +84,58 @@ __attribute__((constructor)) static void init(void)
     int fd, n, len = 0, i, r;
     const char *p;
 
-    if (!info || *info || getenv("WINE_QEMU_NORESERVE")) return;
-    if ((fd = open("/proc/self/maps", 0)) < 0) return;
-    while (len < (int)sizeof(buf) - 1 && (n = read(fd, buf + len, sizeof(buf) - 1 - len)) > 0) len += n;
+    if (!info || *info || getenv("WINE_QEMU_NORESERVE"))
+        return;
+    if ((fd = open("/proc/self/maps", 0)) < 0)
+        return;
+    while (len < (int)sizeof(buf) - 1 && (n = read(fd, buf + len, sizeof(buf) - 1 - len)) > 0)
+        len += n;
     close(fd);
     buf[len] = 0;
-    for (p = buf; *p && nmaps < MAX_MAPS; ) {
+    for (p = buf; *p && nmaps < MAX_MAPS;)
+    {
         mstart[nmaps] = hex(&p);
-        if (*p++ != '-') break;
+        if (*p++ != '-')
+            break;
         mend[nmaps] = hex(&p);
         nmaps++;
-        while (*p && *p != '\n') p++;
-        if (*p) p++;
+        while (*p && *p != '\n')
+            p++;
+        if (*p)
+            p++;
     }
-    for (r = 0; r < 3; r++) {
+    for (r = 0; r < 3; r++)
+    {
         unsigned long s = ranges[r][0], e = ranges[r][1];
-        for (i = 0; i < nmaps; i++) {
-            if (mend[i] <= s || mstart[i] >= e) continue;
-            if (mstart[i] > s) reserve(s, mstart[i]);
-            if (mend[i] > s) s = mend[i];
+        for (i = 0; i < nmaps; i++)
+        {
+            if (mend[i] <= s || mstart[i] >= e)
+                continue;
+            if (mstart[i] > s)
+                reserve(s, mstart[i]);
+            if (mend[i] > s)
+                s = mend[i];
         }
         reserve(s, e);
     }
-    if (getenv("WINE_QEMU_RESERVE_DEBUG")) {
+    if (getenv("WINE_QEMU_RESERVE_DEBUG"))
+    {
         write(2, buf, len);
-        for (i = 0; i < (int)nareas; i++) {
-            char line[40]; unsigned long v[2] = { (unsigned long)areas[i].addr, (unsigned long)areas[i].addr + areas[i].size };
+        for (i = 0; i < (int)nareas; i++)
+        {
+            char line[40];
+            unsigned long v[2] = {(unsigned long)areas[i].addr, (unsigned long)areas[i].addr + areas[i].size};
             int k, j, o = 0;
-            for (k = 0; k < 2; k++) { for (j = 28; j >= 0; j -= 4) line[o++] = "0123456789abcdef"[(v[k] >> j) & 15]; line[o++] = k ? '\n' : '-'; }
-            write(2, "reserved ", 9); write(2, line, o);
+            for (k = 0; k < 2; k++)
+            {
+                for (j = 28; j >= 0; j -= 4)
+                    line[o++] = "0123456789abcdef"[(v[k] >> j) & 15];
+                line[o++] = k ? '\n' : '-';
+            }
+            write(2, "reserved ", 9);
+            write(2, line, o);
         }
     }
-    if (nareas) *info = areas;
+    if (nareas)
+        *info = areas;
 }

@@ -93,10 +93,10 @@ TEST(TerminateInstallDir, TableOfStoredStrings)
         int terminated;
         const char *result;
     } cases[] = {
-        {"C:\\Apps", 8, 1, "C:\\Apps"},   // stored with its terminator
-        {"C:\\Apps", 7, 1, "C:\\Apps"},   // stored without it
-        {"", 1, 1, ""},                     // an empty string
-        {"", 0, 1, ""},                     // no bytes at all
+        {"C:\\Apps", 8, 1, "C:\\Apps"}, // stored with its terminator
+        {"C:\\Apps", 7, 1, "C:\\Apps"}, // stored without it
+        {"", 1, 1, ""},                 // an empty string
+        {"", 0, 1, ""},                 // no bytes at all
         {"C:\\A\0pps", 8, 1, "C:\\A"},  // ends at its first zero byte
     };
     for (const auto &c : cases)
@@ -181,12 +181,29 @@ TEST(IsSkinNameUnsafe, TableOfNames)
         const char *name;
         int unsafe;
     } cases[] = {
-        {"Winter.ovs", 0},     {"a b.ovs", 0},        {"loads\\setup", 0},    {"x..y", 0},
-        {"..x", 0},            {"x..", 0},            {".hidden", 0},         {"a\\.\\b", 0},
-        {"..", 1},             {"..\\x", 1},          {"x\\..\\..\\y", 1},    {"x\\..", 1},
-        {"../x", 1},           {"x/../y", 1},         {"...", 1},             {".. ", 1},
-        {"x\\. .\\y", 1},      {"C:\\x", 1},          {"C:x", 1},             {"x.ovs:stream", 1},
-        {"\\x", 1},            {"/x", 1},             {"\\\\server\\share\\x", 1},
+        {"Winter.ovs", 0},
+        {"a b.ovs", 0},
+        {"loads\\setup", 0},
+        {"x..y", 0},
+        {"..x", 0},
+        {"x..", 0},
+        {".hidden", 0},
+        {"a\\.\\b", 0},
+        {"..", 1},
+        {"..\\x", 1},
+        {"x\\..\\..\\y", 1},
+        {"x\\..", 1},
+        {"../x", 1},
+        {"x/../y", 1},
+        {"...", 1},
+        {".. ", 1},
+        {"x\\. .\\y", 1},
+        {"C:\\x", 1},
+        {"C:x", 1},
+        {"x.ovs:stream", 1},
+        {"\\x", 1},
+        {"/x", 1},
+        {"\\\\server\\share\\x", 1},
     };
     for (const auto &c : cases)
         EXPECT_EQ(IsSkinNameUnsafe(c.name) != 0, c.unsafe != 0) << "\"" << c.name << "\"";

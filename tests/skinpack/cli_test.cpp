@@ -17,8 +17,7 @@
 namespace fs = std::filesystem;
 using namespace skinpack_test;
 
-namespace
-{
+namespace {
 
 std::string quote(const std::string &s)
 {

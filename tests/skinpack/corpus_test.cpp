@@ -9,8 +9,7 @@
 
 namespace fs = std::filesystem;
 
-namespace
-{
+namespace {
 
 TEST(FuzzCorpus, EveryInputRunsCleanly)
 {

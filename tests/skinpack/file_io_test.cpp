@@ -10,8 +10,7 @@
 namespace fs = std::filesystem;
 using namespace skinpack_test;
 
-namespace
-{
+namespace {
 
 TEST(WriteFileAtomically, WritesWholeOrNothing)
 {

@@ -18,8 +18,7 @@ using skinpack::Resource;
 using skinpack::ResourceId;
 using namespace skinpack_test;
 
-namespace
-{
+namespace {
 
 const ResourceId kSkinType = ResourceId::fromName(u"SKIN");
 const ResourceId kIconType = ResourceId::fromId(3);

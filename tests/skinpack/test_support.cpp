@@ -8,8 +8,7 @@
 
 namespace fs = std::filesystem;
 
-namespace skinpack_test
-{
+namespace skinpack_test {
 
 std::vector<std::uint8_t> readBytes(const std::string &path)
 {

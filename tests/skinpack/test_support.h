@@ -8,8 +8,7 @@
 
 #include "pe_image.h"
 
-namespace skinpack_test
-{
+namespace skinpack_test {
 
 std::vector<std::uint8_t> readBytes(const std::string &path);
 void writeBytes(const std::string &path, const std::vector<std::uint8_t> &bytes);

@@ -13,8 +13,7 @@
 namespace fs = std::filesystem;
 using namespace skinpack_test;
 
-namespace
-{
+namespace {
 
 bool haveTool(const char *name)
 {

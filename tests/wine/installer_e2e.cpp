@@ -22,9 +22,9 @@ static const char installerCaption[] = "Skin Install";
 // How long one installer run may take before it counts as hung.
 static const DWORD runTimeoutMs = 60000;
 
-static char binFolder[MAX_PATH];   // this program's folder
-static char installers[MAX_PATH];  // the scenario installers
-static char fixtures[MAX_PATH];    // the payloads they carry
+static char binFolder[MAX_PATH];  // this program's folder
+static char installers[MAX_PATH]; // the scenario installers
+static char fixtures[MAX_PATH];   // the payloads they carry
 
 // ---- Scenario files ----
 
@@ -50,8 +50,8 @@ static void CheckFile(const char *path, FileState expected, const char *what)
     ok(got.exists == expected.exists, "%s: %s should %s", path, what, expected.exists ? "exist" : "not exist");
     if (got.exists && expected.exists)
         ok(got.size == expected.size && got.hash == expected.hash,
-           "%s: got %lu bytes (hash %016llx), expected %s: %lu bytes (hash %016llx)", path, got.size, got.hash,
-           what, expected.size, expected.hash);
+           "%s: got %lu bytes (hash %016llx), expected %s: %lu bytes (hash %016llx)", path, got.size, got.hash, what,
+           expected.size, expected.hash);
 }
 
 static FileState OldSkinState(void)
@@ -119,7 +119,8 @@ static void test_running_host(void)
     char installer[MAX_PATH];
     char line[1024];
     SetTestContext("running host");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\running", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\running", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
+       "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     if (!StartHostStandIn(host.dir, "exit"))
         return FinishCase();
@@ -132,8 +133,8 @@ static void test_running_host(void)
     {
         const FileState &atBox = run.boxes[0].target;
         ok(atBox.exists && atBox.size == payload.size && atBox.hash == payload.hash,
-           "at the box the target held %lu bytes (hash %016llx), expected the payload's %lu (hash %016llx)",
-           atBox.size, atBox.hash, payload.size, payload.hash);
+           "at the box the target held %lu bytes (hash %016llx), expected the payload's %lu (hash %016llx)", atBox.size,
+           atBox.hash, payload.size, payload.hash);
     }
     CheckFile(host.target, payload, "the payload");
 
@@ -164,7 +165,8 @@ static void test_host_not_running(void)
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("host not running");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\idle", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\idle", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
+       "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
 
     RunInstaller(installer, NULL, host.target, host.skins, runTimeoutMs, &run);
@@ -189,7 +191,8 @@ static void test_hung_host(void)
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("hung host");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\hung", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\hung", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
+       "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     if (!StartHostStandIn(host.dir, "hung"))
         return FinishCase();
@@ -223,7 +226,8 @@ static void test_no_skin_name(void)
         InstallerRun run;
         snprintf(context, sizeof(context), "no skin name, %s", names[i]);
         SetTestContext(context);
-        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\noname", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\noname", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
+           "cannot lay out the stand-in host");
         snprintf(installer, sizeof(installer), "%s\\%s", host.dir, names[i]);
         ok(CopyFileA(source, installer, FALSE), "cannot copy the installer to %s", installer);
         if (!StartHostStandIn(host.dir, "stay"))
@@ -249,7 +253,8 @@ static void test_two_payloads(void)
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("two payloads");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\two", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Twin.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\two", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Twin.ovs"),
+       "cannot lay out the stand-in host");
     InstallerPath(installer, "Twin.ovs");
 
     RunInstaller(installer, NULL, host.target, host.skins, runTimeoutMs, &run);
@@ -264,8 +269,8 @@ static void test_two_payloads(void)
         ok(atBox.size == expected.size && atBox.hash == expected.hash,
            "at box %d the target held %lu bytes (hash %016llx), expected %s: %lu bytes (hash %016llx)", i + 1,
            atBox.size, atBox.hash, payloads[i], expected.size, expected.hash);
-        ok(!strcmp(run.boxes[i].folder, "Twin.ovs"), "at box %d the skins folder held \"%s\", expected Twin.ovs",
-           i + 1, run.boxes[i].folder);
+        ok(!strcmp(run.boxes[i].folder, "Twin.ovs"), "at box %d the skins folder held \"%s\", expected Twin.ovs", i + 1,
+           run.boxes[i].folder);
     }
     CheckFile(host.target, FixtureState("second.ovs"), "the second payload");
     FinishCase();
@@ -277,9 +282,9 @@ static void test_single_payloads(void)
 {
     static const struct
     {
-        const char *skin;     // the installer's skin file name
-        const char *fixture;  // the bytes it carries
-        int oldFile;          // a former skin file is at the target
+        const char *skin;    // the installer's skin file name
+        const char *fixture; // the bytes it carries
+        int oldFile;         // a former skin file is at the target
     } cases[] = {
         {"Numbered.ovs", "numbered.ovs", 0},
         {"Empty.ovs", "Empty.ovs", 0},
@@ -292,9 +297,11 @@ static void test_single_payloads(void)
         InstallerRun run;
         char installer[MAX_PATH];
         char context[128];
-        snprintf(context, sizeof(context), "payload %s%s", cases[i].skin, cases[i].oldFile ? " over a former file" : "");
+        snprintf(context, sizeof(context), "payload %s%s", cases[i].skin,
+                 cases[i].oldFile ? " over a former file" : "");
         SetTestContext(context);
-        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\single", HOST_SKINS_FOLDER | HOST_EXECUTABLE, cases[i].skin), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\single", HOST_SKINS_FOLDER | HOST_EXECUTABLE, cases[i].skin),
+           "cannot lay out the stand-in host");
         InstallerPath(installer, cases[i].skin);
         if (cases[i].oldFile)
             ok(WriteWholeFile(host.target, oldSkin, sizeof(oldSkin)), "cannot write %s", host.target);
@@ -305,8 +312,7 @@ static void test_single_payloads(void)
         CheckFile(host.target, FixtureState(cases[i].fixture), cases[i].fixture);
         char listing[1024];
         ListFolder(host.skins, listing, sizeof(listing));
-        ok(!strcmp(listing, cases[i].skin), "the skins folder holds \"%s\", expected %s only", listing,
-           cases[i].skin);
+        ok(!strcmp(listing, cases[i].skin), "the skins folder holds \"%s\", expected %s only", listing, cases[i].skin);
         FinishCase();
     }
 }
@@ -319,7 +325,8 @@ static void test_no_payload(void)
     InstallerRun run;
     char installer[MAX_PATH];
     SetTestContext("no payload");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\bare", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Bare.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\bare", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Bare.ovs"),
+       "cannot lay out the stand-in host");
     InstallerPath(installer, "Bare.ovs");
     if (!StartHostStandIn(host.dir, "exit"))
         return FinishCase();
@@ -343,7 +350,8 @@ static void test_missing_skins_folder(void)
     char installer[MAX_PATH];
     char listing[1024];
     SetTestContext("skins folder missing");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\nofolder", HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\nofolder", HOST_EXECUTABLE, "Winter.ovs"),
+       "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
 
     RunInstaller(installer, NULL, NULL, NULL, runTimeoutMs, &run);
@@ -365,7 +373,8 @@ static void test_target_held_open(void)
     char commandLine[3 * MAX_PATH];
     char listing[1024];
     SetTestContext("target held open");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\held", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\held", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
+       "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     ok(WriteWholeFile(host.target, oldSkin, sizeof(oldSkin)), "cannot write %s", host.target);
 
@@ -383,8 +392,8 @@ static void test_target_held_open(void)
     HANDLE probe = INVALID_HANDLE_VALUE;
     for (int i = 0; i < 300; i++)
     {
-        probe = CreateFileA(host.target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
-                            NULL);
+        probe =
+            CreateFileA(host.target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
         if (probe == INVALID_HANDLE_VALUE)
             break;
         CloseHandle(probe);
@@ -441,9 +450,11 @@ static void test_disk_full(void)
         char installer[MAX_PATH];
         char listing[1024];
         char context[128];
-        snprintf(context, sizeof(context), "disk full, %s%s", cases[i].skin, cases[i].oldFile ? " over a former file" : "");
+        snprintf(context, sizeof(context), "disk full, %s%s", cases[i].skin,
+                 cases[i].oldFile ? " over a former file" : "");
         SetTestContext(context);
-        ok(PrepareHostInstall(&host, "T:\\Orvanta", HOST_SKINS_FOLDER, cases[i].skin), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, "T:\\Orvanta", HOST_SKINS_FOLDER, cases[i].skin),
+           "cannot lay out the stand-in host");
         InstallerPath(installer, cases[i].skin);
         if (cases[i].oldFile)
             ok(WriteWholeFile(host.target, oldSkin, sizeof(oldSkin)), "cannot write %s", host.target);
@@ -491,7 +502,7 @@ static void test_not_installed(void)
     static const struct
     {
         const char *what;
-        int key;             // 0: no key; 1: key without value; 2: the value below
+        int key; // 0: no key; 1: key without value; 2: the value below
         DWORD type;
         const void *data;
         DWORD size;
@@ -514,7 +525,8 @@ static void test_not_installed(void)
         char context[128];
         snprintf(context, sizeof(context), "not installed, %s", cases[i].what);
         SetTestContext(context);
-        ok(PrepareHostInstall(&host, binaryPath, HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, binaryPath, HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
+           "cannot lay out the stand-in host");
         if (cases[i].key == 0)
             DeleteHostKey();
         else if (cases[i].key == 1)
@@ -532,8 +544,8 @@ static void test_not_installed(void)
         CheckFile(host.target, absent, "nothing");
         int urls = WaitForLogLines(urlLog, "https", 1, 10000);
         FindLogLines(urlLog, "https", 0, url, sizeof(url));
-        ok(urls == 1 && !strcmp(url, ORVANTA_WEB_PAGE), "web page: %d opened, \"%s\"; expected one, \"%s\"", urls,
-           url, ORVANTA_WEB_PAGE);
+        ok(urls == 1 && !strcmp(url, ORVANTA_WEB_PAGE), "web page: %d opened, \"%s\"; expected one, \"%s\"", urls, url,
+           ORVANTA_WEB_PAGE);
         ok(FindLogLines(host.log, "command 1000 ", 0, NULL, 0) == 1, "the running host was not sent command 1000");
         Sleep(1500);
         ok(FindLogLines(host.log, "start ", 0, NULL, 0) == 1, "a host was started, expected none");
@@ -553,7 +565,9 @@ static void test_install_dir_strings(void)
         InstallerRun run;
         char installer[MAX_PATH];
         char value[MAX_PATH];
-        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\unterminated", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\unterminated", HOST_SKINS_FOLDER | HOST_EXECUTABLE,
+                              "Winter.ovs"),
+           "cannot lay out the stand-in host");
         // The byte after the string is not a zero, so no terminator is stored.
         snprintf(value, sizeof(value), "%s#", host.dir);
         ok(SetInstallDirValue(REG_SZ, value, (DWORD)strlen(host.dir)), "cannot set the value");
@@ -576,7 +590,9 @@ static void test_install_dir_strings(void)
         char literalSkins[MAX_PATH];
         char literalTarget[MAX_PATH];
         static const char value[] = "%ORVANTA_E2E_DIR%";
-        ok(PrepareHostInstall(&expanded, "C:\\orvanta-e2e\\expanded", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&expanded, "C:\\orvanta-e2e\\expanded", HOST_SKINS_FOLDER | HOST_EXECUTABLE,
+                              "Winter.ovs"),
+           "cannot lay out the stand-in host");
         SetEnvironmentVariableA("ORVANTA_E2E_DIR", expanded.dir);
         snprintf(cwd, sizeof(cwd), "C:\\orvanta-e2e\\expandcwd");
         RemoveTree(cwd);
@@ -611,9 +627,10 @@ static void test_install_dir_with_spaces(void)
     SetTestContext("install directory with spaces");
     snprintf(trap, sizeof(trap), "%s\\trap.exe", binFolder);
     DeleteFileA("C:\\trap.log");
-    ok(CopyFileA(trap, "C:\\Program.exe", FALSE), "cannot lay the trap at C:\\Program.exe: error %lu",
-       GetLastError());
-    ok(PrepareHostInstall(&host, "C:\\Program Files\\Orvanta Skins Test", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(CopyFileA(trap, "C:\\Program.exe", FALSE), "cannot lay the trap at C:\\Program.exe: error %lu", GetLastError());
+    ok(PrepareHostInstall(&host, "C:\\Program Files\\Orvanta Skins Test", HOST_SKINS_FOLDER | HOST_EXECUTABLE,
+                          "Winter.ovs"),
+       "cannot lay out the stand-in host");
     InstallerPath(installer, "Winter.ovs");
     if (!StartHostStandIn(host.dir, "exit"))
         return FinishCase();
@@ -667,7 +684,8 @@ static void test_over_long_paths(void)
         ok(SetInstallDir(dir), "cannot record the install directory");
 
         HostInstall running;
-        ok(PrepareHostInstall(&running, "C:\\orvanta-e2e\\longhost", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&running, "C:\\orvanta-e2e\\longhost", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
+           "cannot lay out the stand-in host");
         ok(SetInstallDir(dir), "cannot record the install directory");
         if (!StartHostStandIn(running.dir, "exit"))
             return FinishCase();
@@ -679,8 +697,7 @@ static void test_over_long_paths(void)
         if (run.boxCount > 0)
         {
             DWORD after = run.exitTick - run.boxes[0].dismissedTick;
-            ok(after >= 1000, "the installer ended %lu ms after the box, expected the pause before the restart",
-               after);
+            ok(after >= 1000, "the installer ended %lu ms after the box, expected the pause before the restart", after);
         }
         FinishCase();
     }
@@ -696,10 +713,10 @@ static void test_skin_names_leaving_the_folder(void)
         const char *file;   // its file name there
         int written;
     } cases[] = {
-        {"dots", "setup [..].exe", 0},     // ".."
-        {"lead[", "evil].exe", 0},         // "\evil"
-        {"plain", "setup].exe", 0},        // "C:\...\plain\setup": no '[', so it starts with the drive
-        {"dl[sub", "inner].exe", 1},       // "sub\inner", inside the skins folder
+        {"dots", "setup [..].exe", 0}, // ".."
+        {"lead[", "evil].exe", 0},     // "\evil"
+        {"plain", "setup].exe", 0},    // "C:\...\plain\setup": no '[', so it starts with the drive
+        {"dl[sub", "inner].exe", 1},   // "sub\inner", inside the skins folder
     };
     char source[MAX_PATH];
     InstallerPath(source, "Winter.ovs");
@@ -723,7 +740,8 @@ static void test_skin_names_leaving_the_folder(void)
         char context[2 * MAX_PATH];
         snprintf(context, sizeof(context), "skin name \"%s\"", skinName);
         SetTestContext(context);
-        ok(PrepareHostInstall(&host, dir, HOST_SKINS_FOLDER | HOST_EXECUTABLE, skinName), "cannot lay out the stand-in host");
+        ok(PrepareHostInstall(&host, dir, HOST_SKINS_FOLDER | HOST_EXECUTABLE, skinName),
+           "cannot lay out the stand-in host");
         char subfolder[MAX_PATH];
         snprintf(subfolder, sizeof(subfolder), "%s\\sub", host.skins);
         ok(CreateDirectoryA(subfolder, NULL), "cannot create %s", subfolder);
@@ -741,7 +759,8 @@ static void test_skin_names_leaving_the_folder(void)
         const char *expected = cases[i].written ? "inner" : "";
         ok(!strcmp(listing, expected), "%s holds \"%s\", expected \"%s\"", subfolder, listing, expected);
         ListFolder(host.dir, listing, sizeof(listing));
-        ok(!strcmp(listing, "installer,Orvanta.exe,ov-skins"), "the install directory holds \"%s\", expected Orvanta.exe, installer and ov-skins only", listing);
+        ok(!strcmp(listing, "installer,Orvanta.exe,ov-skins"),
+           "the install directory holds \"%s\", expected Orvanta.exe, installer and ov-skins only", listing);
         FinishCase();
     }
 }
@@ -753,7 +772,8 @@ static void test_skin_names_leaving_the_folder(void)
 static void warm_up(void)
 {
     HostInstall host;
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\warmup", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"), "cannot lay out the stand-in host");
+    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\warmup", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
+       "cannot lay out the stand-in host");
     for (int attempt = 0; attempt < 5 && !StartHostStandIn(host.dir, "stay"); attempt++)
         EndHostStandIns();
     EndHostStandIns();

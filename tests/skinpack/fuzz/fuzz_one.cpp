@@ -8,11 +8,9 @@
 #include "pack.h"
 #include "pe_image.h"
 
-namespace skinpack_fuzz
-{
+namespace skinpack_fuzz {
 
-namespace
-{
+namespace {
 
 [[noreturn]] void fail(const char *what)
 {

@@ -6,8 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace skinpack_fuzz
-{
+namespace skinpack_fuzz {
 
 // Returns true when the stub was accepted and the output checked.
 bool fuzzOne(const std::uint8_t *data, std::size_t size);
