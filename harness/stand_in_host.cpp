@@ -4,7 +4,7 @@
 // Log (appended to the file named by ORVANTA_HOST_LOG, else host.log beside
 // the executable), one line per event:
 //   start <tick> cwd=<working directory> cmdline=<command line>
-//   command <id> <tick> skins=<name:size,...>   (files in its ov-skins folder)
+//   command <id> <tick> skins=<name,...>   (what its ov-skins folder holds)
 //
 // ORVANTA_HOST_MODE chooses what it does with command 1000:
 //   exit (default) closes the window and ends; stay keeps running;
@@ -31,33 +31,13 @@ static void AppendLog(const char *line)
     CloseHandle(log);
 }
 
-// "name:size,name:size" for the files in the skins folder.
-static void ListSkins(char *list, size_t size)
-{
-    char pattern[MAX_PATH];
-    snprintf(pattern, sizeof(pattern), "%s\\*", skinsFolder);
-    list[0] = '\0';
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(pattern, &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do
-    {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        size_t used = strlen(list);
-        snprintf(list + used, size - used, "%s%s:%lu", used ? "," : "", found.cFileName, found.nFileSizeLow);
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-}
-
 static LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_COMMAND)
     {
         char skins[1024];
         char line[1200];
-        ListSkins(skins, sizeof(skins));
+        ListFolder(skinsFolder, skins, sizeof(skins));
         snprintf(line, sizeof(line), "command %u %lu skins=%s", LOWORD(wParam), GetTickCount(), skins);
         AppendLog(line);
         if (LOWORD(wParam) == 1000 && exitOnCommand)

@@ -9,21 +9,9 @@
 #include <string>
 
 #include "skin_name.h"
+#include "skin_name_model.h"
 
 namespace {
-
-// The name between the last '[' and the last ']' of the first n bytes.
-bool ModelSkinName(const std::string &path, std::string &name)
-{
-    const size_t open = path.rfind('[');
-    const size_t close = path.rfind(']');
-    const size_t start = open == std::string::npos ? 0 : open + 1;
-    const size_t end = close == std::string::npos ? 0 : close;
-    if (end <= start)
-        return false;
-    name = path.substr(start, end - start);
-    return true;
-}
 
 // Bytes that matter to the rules, and a few that do not.
 char RandomByte(std::mt19937 &random)

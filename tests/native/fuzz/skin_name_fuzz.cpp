@@ -8,22 +8,11 @@
 #include <string>
 
 #include "skin_name.h"
+#include "../skin_name_model.h"
 
 namespace {
 
 const char guard = 'G';
-
-bool ModelSkinName(const std::string &path, std::string &name)
-{
-    const size_t open = path.rfind('[');
-    const size_t close = path.rfind(']');
-    const size_t start = open == std::string::npos ? 0 : open + 1;
-    const size_t end = close == std::string::npos ? 0 : close;
-    if (end <= start)
-        return false;
-    name = path.substr(start, end - start);
-    return true;
-}
 
 void Require(bool condition)
 {
