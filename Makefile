@@ -7,12 +7,15 @@ SHELL := /bin/bash
 WIN32_BUILD := build/win32
 SAMPLE_SKIN := samples/Winter.ovs
 
-.PHONY: help setup native native-asan win32 demo test installer clean
+SKINPACK := build/native/skinpack/skinpack
+
+.PHONY: help setup native native-asan win32 demo test skinpack installer clean
 
 help:
 	@echo "make demo       build the installer for the sample skin and run it against a stand-in host under Wine"
 	@echo "make test       run every test: native unit tests, then the installer's tests under Wine"
-	@echo "make installer SKIN=<file> OUT=<dir>   build the installer for a skin file"
+	@echo "make skinpack   build skinpack, the skin author's tool (prints its path last)"
+	@echo "make installer SKIN=<file> OUT=<dir>   write the installer for a skin file (prints its path last)"
 
 setup:
 	@scripts/setup.sh
@@ -38,12 +41,13 @@ test: native native-asan win32
 	ctest --preset native-asan
 	ctest --preset win32
 
-installer: setup
+skinpack: native
+	@echo "$(abspath $(SKINPACK))"
+
+installer: native
 	@test -n "$(SKIN)" -a -n "$(OUT)" || { echo "usage: make installer SKIN=<skin file> OUT=<folder>" >&2; exit 2; }
-	@test -f "$(SKIN)" || { echo "make installer: no skin file $(SKIN)" >&2; exit 1; }
 	@mkdir -p "$(OUT)"
-	@cmake --preset win32 -DORVANTA_SKIN="$(abspath $(SKIN))" -DORVANTA_SKIN_OUTPUT_DIRECTORY="$(abspath $(OUT))" >/dev/null
-	@cmake --build $(WIN32_BUILD) --target skin_installer >/dev/null
+	@"$(SKINPACK)" -o "$(OUT)" "$(SKIN)"
 	@echo "$(abspath $(OUT))/setup [$(notdir $(SKIN))].exe"
 
 clean:

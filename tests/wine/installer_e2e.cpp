@@ -2,7 +2,9 @@
 // builds its own stand-in host installation, runs a real installer, presses
 // its message boxes and checks what the user and the host observe.
 //
-// Usage: installer_e2e <group>   (groups: see the table at the end)
+// Usage: installer_e2e <group> [<installers folder>]   (groups: see the table
+// at the end; the installers are those the build made beside this program,
+// unless another folder of them is named)
 #include <windows.h>
 
 #include <stdio.h>
@@ -807,7 +809,10 @@ int main(int argc, char **argv)
 {
     setvbuf(stdout, NULL, _IONBF, 0);
     GetModuleFolder(binFolder);
-    snprintf(installers, sizeof(installers), "%s\\installers", binFolder);
+    if (argc > 2)
+        snprintf(installers, sizeof(installers), "%s", argv[2]);
+    else
+        snprintf(installers, sizeof(installers), "%s\\installers", binFolder);
     snprintf(fixtures, sizeof(fixtures), "%s\\fixtures", binFolder);
 
     int ran = 0;
