@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, when it is missing: CMake and
-# GoogleTest for the native build, mingw-w64 for 32-bit Windows, Wine with its
-# 32-bit part, icoutils for the image check. Quick when all is there.
+# GoogleTest for the native build, clang with its sanitizer and libFuzzer
+# runtimes, clang-format, clang-tidy and cppcheck for the quality checks,
+# mingw-w64 for 32-bit Windows, Wine with its 32-bit part, icoutils for the
+# image check. Quick when all is there.
 set -euo pipefail
 
 need=()
@@ -13,6 +15,11 @@ have make || need+=(make)
 have g++ || need+=(g++)
 have python3 || need+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+have clang++ || need+=(clang)
+compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || need+=(libclang-rt-dev)
+have clang-format || need+=(clang-format)
+have clang-tidy || need+=(clang-tidy)
+have cppcheck || need+=(cppcheck)
 have i686-w64-mingw32-g++ || need+=(g++-mingw-w64-i686)
 have i686-w64-mingw32-windres || need+=(binutils-mingw-w64-i686)
 have wrestool || need+=(icoutils)
