@@ -103,6 +103,27 @@ static unsigned long TickOf(const char *line, const char *prefix)
     return tick;
 }
 
+// The host that was running is started again: a second start in its log, from
+// its install directory by its quoted path, 1000 ms or more after the last
+// box was dismissed.
+static void CheckHostRestarted(const HostInstall *host, const InstallerRun *run)
+{
+    char line[1024];
+    int starts = WaitForLogLines(host->log, "start ", 2, 10000);
+    ok(starts == 2, "host log: %d starts, expected 2 (the first and the restart)", starts);
+    if (starts < 2)
+        return;
+    FindLogLines(host->log, "start ", 1, line, sizeof(line));
+    char expected[2 * MAX_PATH];
+    snprintf(expected, sizeof(expected), "cwd=%s cmdline=\"%s\\Orvanta.exe\"", host->dir, host->dir);
+    ok(strstr(line, expected) != NULL, "host log: got \"%s\", expected \"%s\"", line, expected);
+    if (run->boxCount > 0)
+    {
+        long delay = (long)(TickOf(line, "start ") - run->boxes[run->boxCount - 1].dismissedTick);
+        ok(delay >= 1000, "the host restarted %ld ms after the last box was dismissed, expected 1000 or more", delay);
+    }
+}
+
 static void FinishCase(void)
 {
     EndHostStandIns();
@@ -145,17 +166,7 @@ static void test_running_host(void)
     ok(strstr(line, "skins=") && !strcmp(strstr(line, "skins=") + 6, ""),
        "host log: at command 1000 the skins folder held \"%s\", expected nothing yet", strstr(line, "skins="));
 
-    int starts = WaitForLogLines(host.log, "start ", 2, 10000);
-    ok(starts == 2, "host log: %d starts, expected 2 (the first and the restart)", starts);
-    if (starts >= 2 && run.boxCount > 0)
-    {
-        FindLogLines(host.log, "start ", 1, line, sizeof(line));
-        long delay = (long)(TickOf(line, "start ") - run.boxes[0].dismissedTick);
-        ok(delay >= 1000, "the host restarted %ld ms after the box was dismissed, expected 1000 or more", delay);
-        char expected[2 * MAX_PATH];
-        snprintf(expected, sizeof(expected), "cwd=%s cmdline=\"%s\\Orvanta.exe\"", host.dir, host.dir);
-        ok(strstr(line, expected) != NULL, "host log: got \"%s\", expected \"%s\"", line, expected);
-    }
+    CheckHostRestarted(&host, &run);
     FinishCase();
 }
 
@@ -208,8 +219,7 @@ static void test_hung_host(void)
         DWORD wait = run.boxes[0].shownTick - run.startTick;
         ok(wait < 20000, "the box came %lu ms after the start, expected the command to give up after 5000 ms", wait);
     }
-    int starts = WaitForLogLines(host.log, "start ", 2, 10000);
-    ok(starts == 2, "host log: %d starts, expected the hung one and the restart", starts);
+    CheckHostRestarted(&host, &run);
     FinishCase();
 }
 
@@ -337,8 +347,7 @@ static void test_no_payload(void)
     CheckRunEnded(&run, 0);
     CheckFile(host.target, absent, "nothing");
     ok(FindLogLines(host.log, "command 1000 ", 0, NULL, 0) == 1, "the host was not sent command 1000");
-    int starts = WaitForLogLines(host.log, "start ", 2, 10000);
-    ok(starts == 2, "host log: %d starts, expected the first and the restart", starts);
+    CheckHostRestarted(&host, &run);
     FinishCase();
 }
 
@@ -625,7 +634,6 @@ static void test_install_dir_with_spaces(void)
     InstallerRun run;
     char installer[MAX_PATH];
     char trap[MAX_PATH];
-    char line[1024];
     SetTestContext("install directory with spaces");
     snprintf(trap, sizeof(trap), "%s\\trap.exe", binFolder);
     DeleteFileA("C:\\trap.log");
@@ -641,15 +649,7 @@ static void test_install_dir_with_spaces(void)
     CheckRunEnded(&run, 1);
     CheckBox(&run, 0, host.target, installedText);
     CheckFile(host.target, FixtureState("Winter.ovs"), "the payload");
-    int starts = WaitForLogLines(host.log, "start ", 2, 10000);
-    ok(starts == 2, "host log: %d starts, expected the first and the restart", starts);
-    if (starts >= 2)
-    {
-        char expected[2 * MAX_PATH];
-        FindLogLines(host.log, "start ", 1, line, sizeof(line));
-        snprintf(expected, sizeof(expected), "cwd=%s cmdline=\"%s\\Orvanta.exe\"", host.dir, host.dir);
-        ok(strstr(line, expected) != NULL, "host log: got \"%s\", expected \"%s\"", line, expected);
-    }
+    CheckHostRestarted(&host, &run);
     Sleep(500);
     ok(GetFileAttributesA("C:\\trap.log") == INVALID_FILE_ATTRIBUTES, "C:\\Program.exe was started");
     DeleteFileA("C:\\Program.exe");
