@@ -3,7 +3,10 @@
 # GoogleTest for the native build, clang with its sanitizer and libFuzzer
 # runtimes, clang-format, clang-tidy and cppcheck for the quality checks,
 # mingw-w64 for 32-bit Windows, Wine with its 32-bit part, icoutils for the
-# image check. Quick when all is there.
+# image check, osslsigncode for the signing test. Quick when all is there.
+#   setup.sh             what the build and the tests need
+#   setup.sh bench       that, and makensis for the comparison with NSIS
+#   setup.sh screenshots that, and Xvfb and the X tools the pictures are taken with
 set -euo pipefail
 
 need=()
@@ -26,6 +29,19 @@ have wrestool || need+=(icoutils)
 installed wine || need+=(wine)
 installed wine64 || need+=(wine64)
 installed wine32:i386 || need+=(wine32:i386)
+have osslsigncode || need+=(osslsigncode)
+for group in "$@"; do
+  case $group in
+  bench) have makensis || need+=(nsis) ;;
+  screenshots)
+    have Xvfb || need+=(xvfb)
+    have xdotool || need+=(xdotool)
+    have xwd || need+=(x11-apps)
+    have convert || need+=(imagemagick)
+    ;;
+  *) echo "setup: unknown group $group (bench, screenshots)" >&2; exit 2 ;;
+  esac
+done
 
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
@@ -35,7 +51,7 @@ if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
 "$(dirname "$0")/enable-i386.sh"
