@@ -279,7 +279,12 @@ int PeImage::sectionIndexForRva(std::uint32_t rva) const
 
 std::size_t PeImage::fileOffsetOf(std::uint32_t rva, std::uint32_t size) const
 {
-    const int index = sectionIndexForRva(rva);
+    int index = sectionIndexForRva(rva);
+    // A range of no bytes may also start right at the end of a section: an
+    // empty resource laid out last points there.
+    for (std::size_t i = 0; index < 0 && size == 0 && i < sections.size(); ++i)
+        if (std::uint64_t{sections[i].virtualAddress} + sections[i].mappedSize() == rva)
+            index = static_cast<int>(i);
     if (index < 0)
         throw FormatError("RVA " + hex(rva) + " lies in no section");
     const Section &s = sections[static_cast<std::size_t>(index)];

@@ -318,6 +318,41 @@ TEST(PackGeneral, GrowsTheResourceSectionInPlaceWhenItIsLast)
     expectMicrosoftLayout(image);
 }
 
+TEST(PackGeneral, AnEmptyResourceLaidOutLastReadsBack)
+{
+    // A stub whose icon group holds no bytes: in the new section it sorts
+    // behind the skin, so its data entry points at the very end of the
+    // section. The output must still read back.
+    auto stub = stubBytes();
+    const PeImage original = PeImage::parse(stub.data(), stub.size());
+    const auto stubResources = original.resources();
+    const Resource *group = findResource(stubResources, kGroupIconType, ResourceId::fromId(102));
+    ASSERT_NE(group, nullptr);
+    const skinpack::Section &rsrc = original.sections[static_cast<std::size_t>(
+        original.sectionIndexForRva(original.directory(skinpack::kDirResource).rva))];
+    const std::uint32_t groupRva =
+        rsrc.virtualAddress + static_cast<std::uint32_t>(group->data - stub.data() - rsrc.pointerToRawData);
+    std::size_t entry = 0;
+    for (std::size_t at = rsrc.pointerToRawData; at + 8 <= std::size_t{rsrc.pointerToRawData} + rsrc.sizeOfRawData;
+         at += 4)
+        if (skinpack::load32(stub.data() + at) == groupRva && skinpack::load32(stub.data() + at + 4) == group->size)
+            entry = at;
+    ASSERT_NE(entry, 0u) << "no data entry for the icon group at RVA " << groupRva;
+    skinpack::store32(stub.data() + entry + 4, 0);
+
+    const auto skin = patternBytes(3001, 5);
+    const auto out = pack(stub, "Empty.ovs", skin);
+    const PeImage image = PeImage::parse(out.data(), out.size());
+    const auto resources = image.resources();
+    const Resource *emptyGroup = findResource(resources, kGroupIconType, ResourceId::fromId(102));
+    ASSERT_NE(emptyGroup, nullptr);
+    EXPECT_EQ(emptyGroup->size, 0u);
+    const Resource *packed = findResource(resources, kSkinType, ResourceId::fromName(u"EMPTY.OVS"));
+    ASSERT_NE(packed, nullptr);
+    EXPECT_TRUE(bytesOf(*packed) == skin);
+    EXPECT_EQ(image.checksum, referenceChecksum(out, image.offsets.checksum));
+}
+
 TEST(PackGeneral, KeepsBytesBehindTheLastSection)
 {
     auto stub = stubBytes();
