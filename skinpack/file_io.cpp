@@ -4,14 +4,29 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <random>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
 namespace skinpack {
 
-bool readFile(const std::string &path, std::uint64_t maxSize, std::vector<std::uint8_t> &out, std::string &problem)
+InputFile::~InputFile()
+{
+    if (file_ != nullptr)
+        (void)std::fclose(file_); // read only: nothing to lose
+}
+
+bool InputFile::open(const std::string &path, std::uint64_t maxSize, std::string &problem)
 {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
@@ -36,18 +51,49 @@ bool readFile(const std::string &path, std::uint64_t maxSize, std::vector<std::u
         problem = "the file is " + std::to_string(size) + " bytes; the limit is " + std::to_string(maxSize) + " bytes";
         return false;
     }
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr)
     {
         problem = std::string("cannot open it: ") + std::strerror(errno);
         return false;
     }
-    out.assign(static_cast<std::size_t>(size), 0);
-    const std::size_t got = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), f);
-    const bool failed = std::ferror(f) != 0;
-    const int extra = std::fgetc(f);
-    (void)std::fclose(f); // read only: nothing to lose
-    if (failed || got != out.size() || extra != EOF)
+    // Reads go straight into the caller's buffer.
+    (void)std::setvbuf(file_, nullptr, _IONBF, 0);
+    size_ = size;
+    return true;
+}
+
+std::size_t InputFile::read(std::uint8_t *buffer, std::size_t capacity)
+{
+    if (file_ == nullptr || capacity == 0)
+        return 0;
+    const std::size_t got = std::fread(buffer, 1, capacity, file_);
+    if (std::ferror(file_) != 0)
+        failed_ = true;
+    read_ += got;
+    return got;
+}
+
+bool InputFile::readWhole()
+{
+    return file_ != nullptr && !failed_ && read_ == size_ && std::fgetc(file_) == EOF && std::ferror(file_) == 0;
+}
+
+bool readFile(const std::string &path, std::uint64_t maxSize, std::vector<std::uint8_t> &out, std::string &problem)
+{
+    InputFile in;
+    if (!in.open(path, maxSize, problem))
+        return false;
+    out.assign(static_cast<std::size_t>(in.size()), 0);
+    std::size_t got = 0;
+    while (got < out.size())
+    {
+        const std::size_t n = in.read(out.data() + got, out.size() - got);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    if (!in.readWhole())
     {
         problem = "cannot read it (it changed or could not be read)";
         return false;
@@ -55,7 +101,44 @@ bool readFile(const std::string &path, std::uint64_t maxSize, std::vector<std::u
     return true;
 }
 
-bool writeFileAtomically(const std::string &path, const std::vector<std::uint8_t> &data, std::string &problem)
+bool OutputFile::write(const std::uint8_t *data, std::size_t size)
+{
+    return size == 0 || std::fwrite(data, 1, size, file_) == size;
+}
+
+bool OutputFile::writeAt(std::uint64_t offset, const std::uint8_t *data, std::size_t size)
+{
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<long>::max()))
+        return false;
+    return std::fseek(file_, static_cast<long>(offset), SEEK_SET) == 0 && write(data, size) &&
+           std::fseek(file_, 0, SEEK_END) == 0;
+}
+
+namespace {
+
+// Opens a file for writing that must not exist yet (another process may pick
+// the same temporary name). Windows' C runtime knows no "x" in fopen's mode.
+std::FILE *createNewFile(const std::string &path)
+{
+#ifdef _WIN32
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    std::FILE *f = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (fd >= 0 && f == nullptr)
+        (void)_close(fd);
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    std::FILE *f = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    if (fd >= 0 && f == nullptr)
+        (void)::close(fd);
+#endif
+    return f;
+}
+
+} // namespace
+
+bool writeFileAtomically(const std::string &path,
+                         const std::function<bool(OutputFile &out, std::string &problem)> &produce,
+                         std::string &problem)
 {
     const fs::path target(path);
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
@@ -68,7 +151,7 @@ bool writeFileAtomically(const std::string &path, const std::vector<std::uint8_t
         char suffix[32];
         (void)std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
         temp = folder / (".skinpack-" + std::string(suffix) + ".tmp");
-        f = std::fopen(temp.string().c_str(), "wbx"); // "x": fails when it exists
+        f = createNewFile(temp.string());
         if (f == nullptr && errno != EEXIST)
         {
             problem = "cannot create a file in " + folder.string() + ": " + std::strerror(errno);
@@ -80,7 +163,10 @@ bool writeFileAtomically(const std::string &path, const std::vector<std::uint8_t
         problem = "cannot create a temporary file in " + folder.string();
         return false;
     }
-    bool ok = data.empty() || std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    OutputFile out(f);
+    std::string produceProblem;
+    const bool produced = produce(out, produceProblem);
+    bool ok = produced;
     ok = std::fflush(f) == 0 && ok;
     ok = std::fclose(f) == 0 && ok;
     std::error_code ec;
@@ -97,10 +183,16 @@ bool writeFileAtomically(const std::string &path, const std::vector<std::uint8_t
     }
     else
     {
-        problem = "cannot write " + temp.string();
+        problem = produced || produceProblem.empty() ? "cannot write " + temp.string() : produceProblem;
     }
     fs::remove(temp, ec);
     return false;
+}
+
+bool writeFileAtomically(const std::string &path, const std::vector<std::uint8_t> &data, std::string &problem)
+{
+    return writeFileAtomically(
+        path, [&data](OutputFile &out, std::string &) { return out.write(data.data(), data.size()); }, problem);
 }
 
 } // namespace skinpack

@@ -11,6 +11,7 @@
 #include "embedded_stub.h"
 #include "file_io.h"
 #include "pack.h"
+#include "pe_image.h"
 
 #ifndef SKINPACK_VERSION
 #define SKINPACK_VERSION "0.0.0"
@@ -25,6 +26,10 @@ constexpr int kExitUsage = 2;
 
 // Largest stub read: far more than any installer stub needs.
 constexpr std::uint64_t kMaxStubSize = std::uint64_t{64} << 20;
+
+// The skin is copied in pieces of this size: small enough to stay in the
+// processor's cache between reading, summing and writing a piece.
+constexpr std::size_t kCopyBufferSize = std::size_t{256} << 10;
 
 const char kUsage[] = "usage: skinpack [-o DIR] [--stub FILE] SKIN...\n"
                       "\n"
@@ -150,14 +155,17 @@ int main(int argc, char **argv)
         return kExitBadInput;
     }
 
+    // One buffer, reused: the skin goes from its file to the installer in
+    // pieces, never whole in memory.
+    std::vector<std::uint8_t> buffer(kCopyBufferSize);
     int status = 0;
     for (const std::string &skinPath : skins)
     {
         const std::string name = fs::path(skinPath).filename().string();
         std::string problem = skinpack::skinNameProblem(name);
-        std::vector<std::uint8_t> skin;
+        skinpack::InputFile skin;
         if (problem.empty())
-            skinpack::readFile(skinPath, skinpack::kMaxSkinSize, skin, problem);
+            skin.open(skinPath, skinpack::kMaxSkinSize, problem);
         if (problem.empty())
             problem = skinpack::skinSizeProblem(skin.size());
         if (!problem.empty())
@@ -166,10 +174,10 @@ int main(int argc, char **argv)
             status = kExitBadInput;
             continue;
         }
-        std::vector<std::uint8_t> image;
+        skinpack::InstallerFrame frame;
         try
         {
-            image = skinpack::packInstaller(stub, stubSize, name, skin.data(), skin.size());
+            frame = skinpack::frameInstaller(stub, stubSize, name, skin.size());
         }
         catch (const skinpack::PackError &e)
         {
@@ -178,10 +186,36 @@ int main(int argc, char **argv)
             status = kExitBadInput;
             continue;
         }
+        bool skinUnreadable = false;
+        const auto writeInstaller = [&](skinpack::OutputFile &out, std::string &) {
+            skinpack::ChecksumSum checksum;
+            checksum.add(frame.head.data(), frame.head.size());
+            if (!out.write(frame.head.data(), frame.head.size()))
+                return false;
+            for (std::size_t n; (n = skin.read(buffer.data(), buffer.size())) != 0;)
+            {
+                checksum.add(buffer.data(), n);
+                if (!out.write(buffer.data(), n))
+                    return false;
+            }
+            if (!skin.readWhole())
+            {
+                skinUnreadable = true;
+                return false;
+            }
+            checksum.add(frame.tail.data(), frame.tail.size());
+            std::uint8_t sum[4];
+            skinpack::store32(sum, checksum.finish());
+            return out.write(frame.tail.data(), frame.tail.size()) &&
+                   out.writeAt(frame.checksumOffset, sum, sizeof sum);
+        };
         const fs::path target = fs::path(outputDir) / skinpack::installerFileName(name);
-        if (!skinpack::writeFileAtomically(target.string(), image, problem))
+        if (!skinpack::writeFileAtomically(target.string(), writeInstaller, problem))
         {
-            badInput(target.string(), problem);
+            if (skinUnreadable)
+                badInput(skinPath, "cannot read it (it changed or could not be read)");
+            else
+                badInput(target.string(), problem);
             status = kExitBadInput;
         }
     }

@@ -246,8 +246,8 @@ void checkStub(const std::uint8_t *stub, std::size_t stubSize)
     analyzeStub(stub, stubSize);
 }
 
-std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_t stubSize, const std::string &skinName,
-                                        const std::uint8_t *skin, std::size_t skinSize, const PackLimits &limits)
+InstallerFrame frameInstaller(const std::uint8_t *stubData, std::size_t stubSize, const std::string &skinName,
+                              std::uint64_t skinSize, const PackLimits &limits)
 {
     const std::string nameProblem = skinNameProblem(skinName);
     if (!nameProblem.empty())
@@ -265,11 +265,13 @@ std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_
         skinResource.name = ResourceId::fromName(skinResourceName(skinName));
         skinResource.language = kSkinLanguage;
         skinResource.codePage = kSkinCodePage;
-        skinResource.data = skin;
-        skinResource.size = skinSize;
+        skinResource.data = nullptr; // left out: the writer adds the skin's bytes
+        skinResource.size = static_cast<std::size_t>(skinSize);
         std::vector<Resource> all = stub.resources;
         all.push_back(skinResource);
         const ResourceSection section(std::move(all));
+        const std::size_t skinBlob = section.blobOffset(skinResource.type, skinResource.name, kSkinLanguage);
+        const std::size_t skinBytes = skinResource.size;
 
         const Plan plan = choosePlan(image);
         const std::uint64_t newRaw = alignUp(section.size(), image.fileAlignment);
@@ -309,9 +311,9 @@ std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_
             symbolShift = fileShift;
 
             const std::size_t tail = stubSize - oldEnd;
-            out.assign(rsrcOffset + static_cast<std::size_t>(newRaw) + tail, 0);
+            out.assign(rsrcOffset + static_cast<std::size_t>(newRaw) - skinBytes + tail, 0);
             std::memcpy(out.data(), stubData, rsrcOffset);
-            std::memcpy(out.data() + rsrcOffset + newRaw, stubData + oldEnd, tail);
+            std::memcpy(out.data() + rsrcOffset + newRaw - skinBytes, stubData + oldEnd, tail);
         }
         else
         {
@@ -338,9 +340,9 @@ std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_
             symbolShift = static_cast<std::int64_t>(rawStart + newRaw - dataEnd);
 
             const std::size_t tail = stubSize - dataEnd;
-            out.assign(static_cast<std::size_t>(rawStart + newRaw) + tail, 0);
+            out.assign(static_cast<std::size_t>(rawStart + newRaw) - skinBytes + tail, 0);
             std::memcpy(out.data(), stubData, dataEnd);
-            std::memcpy(out.data() + rawStart + newRaw, stubData + dataEnd, tail);
+            std::memcpy(out.data() + rawStart + newRaw - skinBytes, stubData + dataEnd, tail);
 
             std::uint8_t *h = out.data() + header;
             std::copy(s.name.begin(), s.name.end(), h); // 8 bytes at most, no terminator
@@ -374,8 +376,15 @@ std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_
             store32(
                 o + image.offsets.pointerToSymbolTable,
                 checked32(static_cast<std::int64_t>(image.pointerToSymbolTable) + symbolShift, "PointerToSymbolTable"));
-        store32(o + image.offsets.checksum, peChecksum(out.data(), out.size(), image.offsets.checksum));
-        return out;
+        store32(o + image.offsets.checksum, 0);
+
+        InstallerFrame frame;
+        const std::size_t skinAt = rsrcOffset + skinBlob;
+        frame.head.assign(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(skinAt));
+        frame.skinSize = skinSize;
+        frame.tail.assign(out.begin() + static_cast<std::ptrdiff_t>(skinAt), out.end());
+        frame.checksumOffset = image.offsets.checksum;
+        return frame;
     }
     catch (const FormatError &e)
     {
@@ -385,6 +394,19 @@ std::vector<std::uint8_t> packInstaller(const std::uint8_t *stubData, std::size_
     {
         throw PackError(Culprit::Stub, std::string("cannot lay out the resources: ") + e.what());
     }
+}
+
+std::vector<std::uint8_t> packInstaller(const std::uint8_t *stub, std::size_t stubSize, const std::string &skinName,
+                                        const std::uint8_t *skin, std::size_t skinSize, const PackLimits &limits)
+{
+    const InstallerFrame frame = frameInstaller(stub, stubSize, skinName, skinSize, limits);
+    std::vector<std::uint8_t> out;
+    out.reserve(frame.head.size() + skinSize + frame.tail.size());
+    out.insert(out.end(), frame.head.begin(), frame.head.end());
+    out.insert(out.end(), skin, skin + skinSize);
+    out.insert(out.end(), frame.tail.begin(), frame.tail.end());
+    store32(out.data() + frame.checksumOffset, peChecksum(out.data(), out.size(), frame.checksumOffset));
+    return out;
 }
 
 } // namespace skinpack

@@ -82,8 +82,26 @@ struct PackLimits
 // Problem with a skin of `size` bytes, or "".
 std::string skinSizeProblem(std::uint64_t size, const PackLimits &limits = {});
 
-// Builds the installer image. Throws PackError naming what is wrong (with the
-// culprit: the skin or the stub); never reads outside the given buffers.
+// The installer image around the skin's bytes, which it does not hold: the
+// file is `head`, then the skin's `skinSize` bytes, then `tail`. The CheckSum
+// field, at `checksumOffset` in `head`, is zero: the writer fills it in once
+// it has seen every byte (ChecksumSum), so the skin can be streamed from its
+// file to the output, never whole in memory.
+struct InstallerFrame
+{
+    std::vector<std::uint8_t> head;
+    std::uint64_t skinSize = 0;
+    std::vector<std::uint8_t> tail;
+    std::size_t checksumOffset = 0;
+};
+
+// Lays out the installer for a skin of `skinSize` bytes. Throws PackError
+// naming what is wrong (with the culprit: the skin or the stub); never reads
+// outside the stub.
+InstallerFrame frameInstaller(const std::uint8_t *stub, std::size_t stubSize, const std::string &skinName,
+                              std::uint64_t skinSize, const PackLimits &limits = {});
+
+// Builds the whole installer image in memory, checksum included.
 std::vector<std::uint8_t> packInstaller(const std::uint8_t *stub, std::size_t stubSize, const std::string &skinName,
                                         const std::uint8_t *skin, std::size_t skinSize, const PackLimits &limits = {});
 

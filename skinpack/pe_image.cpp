@@ -421,38 +421,72 @@ std::vector<Resource> PeImage::resources() const
 namespace {
 
 // Sum of the little-endian 16-bit words of `size` bytes (a last odd byte
-// counts as a word with a zero high byte), without folding: 64 bits hold
-// the sum of any file below 2^48 bytes.
-std::uint64_t sumOfWords(const std::uint8_t *p, std::size_t size)
+// counts as a word with a zero high byte), taken modulo 0xffff: a 32-bit
+// word w1 * 0x10000 + w0 is congruent to w0 + w1, so whole 32-bit words are
+// added and folded at the end. Returns a value of 16 bits at most.
+std::uint32_t sumOfWords(const std::uint8_t *p, std::size_t size)
 {
     std::uint64_t sum = 0;
-    const std::size_t even = size & ~std::size_t{1};
-    for (std::size_t i = 0; i < even; i += 2)
-        sum += static_cast<std::uint32_t>(p[i]) | (static_cast<std::uint32_t>(p[i + 1]) << 8);
-    if (even != size)
-        sum += p[even];
-    return sum;
+    std::size_t i = 0;
+    // Up to 2^32 words of 32 bits fit in 64 bits: fold every 1 GiB.
+    const std::size_t foldEvery = std::size_t{1} << 30;
+    while (i + 4 <= size)
+    {
+        const std::size_t end = i + (std::min(size - i, foldEvery) & ~std::size_t{3});
+        for (; i < end; i += 4)
+            sum += load32(p + i);
+        sum = (sum & 0xffffffffu) + (sum >> 32);
+    }
+    if (i + 2 <= size)
+    {
+        sum += load16(p + i);
+        i += 2;
+    }
+    if (i < size)
+        sum += p[i];
+    while (sum > 0xffff)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return static_cast<std::uint32_t>(sum);
 }
 
 } // namespace
 
+void ChecksumSum::add(const std::uint8_t *data, std::size_t size)
+{
+    std::uint32_t part = sumOfWords(data, size);
+    // Bytes that start at an odd offset of the file sit in the other half of
+    // each word: their sum, byte-swapped, is what they add.
+    if (size_ % 2 != 0)
+        part = ((part & 0xff) << 8) | (part >> 8);
+    sum_ += part;
+    size_ += size;
+}
+
+std::uint32_t ChecksumSum::finish() const
+{
+    std::uint64_t sum = sum_;
+    while (sum > 0xffff)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return static_cast<std::uint32_t>(sum + size_);
+}
+
 std::uint32_t peChecksum(const std::uint8_t *data, std::size_t size, std::size_t checksumOffset)
 {
     // The CheckSum field (at an even offset) counts as zero.
-    std::uint64_t sum = 0;
+    static const std::uint8_t zero[4] = {};
+    ChecksumSum sum;
     if (checksumOffset >= size)
     {
-        sum = sumOfWords(data, size);
+        sum.add(data, size);
     }
     else
     {
-        const std::size_t after = std::min(size, checksumOffset + 4);
-        sum = sumOfWords(data, checksumOffset) + sumOfWords(data + after, size - after);
+        const std::size_t field = std::min<std::size_t>(4, size - checksumOffset);
+        sum.add(data, checksumOffset);
+        sum.add(zero, field);
+        sum.add(data + checksumOffset + field, size - checksumOffset - field);
     }
-    // One's-complement fold to 16 bits, as folding after each word would.
-    while (sum > 0xffff)
-        sum = (sum & 0xffff) + (sum >> 16);
-    return static_cast<std::uint32_t>(sum + size);
+    return sum.finish();
 }
 
 } // namespace skinpack

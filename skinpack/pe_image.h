@@ -163,6 +163,20 @@ class PeImage
 // the CheckSum field taken as zero, folded, plus the file length.
 std::uint32_t peChecksum(const std::uint8_t *data, std::size_t size, std::size_t checksumOffset);
 
+// The same checksum over a file given piece by piece, in order, so that a
+// file is never needed whole in memory. The CheckSum field must be zero in
+// the pieces.
+class ChecksumSum
+{
+  public:
+    void add(const std::uint8_t *data, std::size_t size);
+    std::uint32_t finish() const;
+
+  private:
+    std::uint64_t sum_ = 0; // of 16-bit parts: far from overflowing
+    std::uint64_t size_ = 0;
+};
+
 // Little-endian helpers over a byte buffer (no bounds checks: callers check).
 std::uint16_t load16(const std::uint8_t *p);
 std::uint32_t load32(const std::uint8_t *p);

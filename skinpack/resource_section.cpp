@@ -102,7 +102,23 @@ void ResourceSection::write(std::uint32_t sectionRva, std::uint8_t *out) const
 {
     if (std::uint64_t{sectionRva} + size_ > std::numeric_limits<std::uint32_t>::max())
         throw std::invalid_argument("resource section does not fit below 4 GiB");
-    std::memset(out, 0, size_);
+    // The tables, entries and strings all lie before the first blob; blobs
+    // behind one that is left out move up by its size.
+    const std::size_t tablesEnd = resources_.empty() ? size_ : blobOffsets_.front();
+    std::memset(out, 0, tablesEnd);
+    std::size_t shift = 0;
+    for (std::size_t i = 0; i < resources_.size(); ++i)
+    {
+        const Resource &r = resources_[i];
+        const std::size_t end = i + 1 < resources_.size() ? blobOffsets_[i + 1] : size_;
+        const std::size_t at = blobOffsets_[i] - shift;
+        if (r.data == nullptr)
+            shift += r.size;
+        else if (r.size != 0)
+            std::memcpy(out + at, r.data, r.size);
+        // The padding up to the next blob.
+        std::memset(out + blobOffsets_[i] + r.size - shift, 0, end - blobOffsets_[i] - r.size);
+    }
 
     auto table = [out](std::size_t at, std::size_t named, std::size_t ids) {
         // Characteristics, TimeDateStamp, MajorVersion, MinorVersion: zero.
@@ -149,17 +165,35 @@ void ResourceSection::write(std::uint32_t sectionRva, std::uint8_t *out) const
                 store32(out + dataEntry, sectionRva + u32(blobOffsets_[index]));
                 store32(out + dataEntry + 4, u32(r.size));
                 store32(out + dataEntry + 8, r.codePage);
-                if (r.size != 0)
-                    std::memcpy(out + blobOffsets_[index], r.data, r.size);
             }
         }
     }
 }
 
+std::size_t ResourceSection::leftOutSize() const
+{
+    std::size_t total = 0;
+    for (const Resource &r : resources_)
+        if (r.data == nullptr)
+            total += r.size;
+    return total;
+}
+
+std::size_t ResourceSection::blobOffset(const ResourceId &type, const ResourceId &name, std::uint16_t language) const
+{
+    for (std::size_t i = 0; i < resources_.size(); ++i)
+    {
+        const Resource &r = resources_[i];
+        if (r.type == type && r.name == name && r.language == language)
+            return blobOffsets_[i];
+    }
+    throw std::invalid_argument("no resource " + describe(type) + "/" + describe(name));
+}
+
 std::vector<std::uint8_t> buildResourceSection(const std::vector<Resource> &resources, std::uint32_t sectionRva)
 {
     ResourceSection section(resources);
-    std::vector<std::uint8_t> out(section.size());
+    std::vector<std::uint8_t> out(section.size() - section.leftOutSize());
     section.write(sectionRva, out.data());
     return out;
 }

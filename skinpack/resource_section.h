@@ -39,8 +39,16 @@ class ResourceSection
     }
 
     // Writes the section, as it will sit at `sectionRva`, into `out`, which
-    // holds size() bytes.
+    // holds size() - leftOutSize() bytes. The data of a resource whose data
+    // pointer is null is left out: everything behind it moves up by its
+    // size, and the caller puts those bytes in place by other means.
     void write(std::uint32_t sectionRva, std::uint8_t *out) const;
+
+    // Bytes of the resources whose data is left out.
+    std::size_t leftOutSize() const;
+
+    // Where the data of a resource begins in the section.
+    std::size_t blobOffset(const ResourceId &type, const ResourceId &name, std::uint16_t language) const;
 
     const std::vector<Resource> &resources() const
     {

@@ -114,7 +114,8 @@ class Cli : public ::testing::Test
 TEST_F(Cli, WritesOneInstallerPerSkin)
 {
     const auto winter = winterSkin();
-    const auto other = patternBytes(12345, 2);
+    // An odd size over several of the pieces the skin is copied in.
+    const auto other = patternBytes(3 * 256 * 1024 + 12345, 2);
     const ToolRun run =
         runTool({"--stub", stub, "-o", outputs, put("Winter.ovs", winter), put("Other Skin.ovs", other)}, work);
     ASSERT_EQ(run.status, 0) << run.err;

@@ -732,6 +732,51 @@ TEST(BadStubs, EveryTruncationIsRefusedCleanly)
     EXPECT_EQ(refused, (full.size() + 96) / 97);
 }
 
+// ---- The checksum over pieces ----
+
+TEST(Checksum, PiecesGiveTheChecksumOfTheWholeFile)
+{
+    // Pieces of odd and even lengths, starting at odd and even offsets, with
+    // the CheckSum field in the first piece or straddling two.
+    struct
+    {
+        std::size_t fileSize;
+        std::size_t checksumOffset;
+        std::vector<std::size_t> cuts; // where a new piece starts
+    } cases[] = {
+        {7, 2, {1, 3, 5}},
+        {4096, 216, {}},
+        {4096, 216, {1000}},
+        {4097, 216, {1}},
+        {4097, 216, {217, 218, 1001, 3333}},
+        {70001, 64, {3, 5, 8, 65535, 65536, 65537, 70000}},
+        {(1u << 20) + 3, 216, {7, 216 + 4, 99999}},
+    };
+    for (const auto &c : cases)
+    {
+        auto file = patternBytes(c.fileSize, static_cast<unsigned>(c.fileSize));
+        // Many carries: a run of 0xff bytes.
+        for (std::size_t i = 0; i < file.size() / 3; ++i)
+            file[i] = 0xff;
+        const std::uint32_t expected = referenceChecksum(file, c.checksumOffset);
+        EXPECT_EQ(skinpack::peChecksum(file.data(), file.size(), c.checksumOffset), expected) << "size " << c.fileSize;
+
+        auto zeroed = file;
+        for (std::size_t i = c.checksumOffset; i < c.checksumOffset + 4 && i < zeroed.size(); ++i)
+            zeroed[i] = 0;
+        skinpack::ChecksumSum sum;
+        std::size_t from = 0;
+        std::vector<std::size_t> cuts = c.cuts;
+        cuts.push_back(zeroed.size());
+        for (std::size_t cut : cuts)
+        {
+            sum.add(zeroed.data() + from, cut - from);
+            from = cut;
+        }
+        EXPECT_EQ(sum.finish(), expected) << "size " << c.fileSize << ", " << c.cuts.size() << " cuts";
+    }
+}
+
 // ---- The resource section builder on its own ----
 
 TEST(ResourceSectionBuilder, SortsNamesBeforeIdsAndNamesOrdinally)
@@ -776,6 +821,38 @@ TEST(ResourceSectionBuilder, SortsNamesBeforeIdsAndNamesOrdinally)
     // Duplicates are refused.
     resources.push_back(resources[0]);
     EXPECT_THROW(skinpack::ResourceSection{resources}, std::invalid_argument);
+}
+
+TEST(ResourceSectionBuilder, LeftOutDataIsTheOnlyDifference)
+{
+    // A section written with one blob left out, with that blob put back at
+    // its offset, is the section written whole; for each of the blobs.
+    const auto blobA = patternBytes(13, 1), blobB = patternBytes(4097, 2), blobC = patternBytes(6, 3);
+    const std::vector<std::uint8_t> *blobs[] = {&blobA, &blobB, &blobC};
+    std::vector<Resource> resources(3);
+    const ResourceId names[] = {ResourceId::fromName(u"A"), ResourceId::fromName(u"B"), ResourceId::fromId(7)};
+    for (std::size_t i = 0; i < 3; ++i)
+    {
+        resources[i].type = kSkinType;
+        resources[i].name = names[i];
+        resources[i].language = 1033;
+        resources[i].data = blobs[i]->data();
+        resources[i].size = blobs[i]->size();
+    }
+    const std::uint32_t rva = 0x5000;
+    const auto whole = skinpack::buildResourceSection(resources, rva);
+    for (std::size_t left = 0; left < 3; ++left)
+    {
+        auto partial = resources;
+        partial[left].data = nullptr;
+        const skinpack::ResourceSection section(partial);
+        EXPECT_EQ(section.leftOutSize(), blobs[left]->size());
+        std::vector<std::uint8_t> out(section.size() - section.leftOutSize(), 0xcc);
+        section.write(rva, out.data());
+        const std::size_t at = section.blobOffset(kSkinType, names[left], 1033);
+        out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), blobs[left]->begin(), blobs[left]->end());
+        EXPECT_TRUE(out == whole) << "blob " << left << " left out";
+    }
 }
 
 } // namespace
