@@ -9,13 +9,14 @@ SAMPLE_SKIN := samples/Winter.ovs
 
 SKINPACK := build/native/skinpack/skinpack
 
-.PHONY: help setup native native-asan win32 demo test skinpack installer clean
+.PHONY: help setup native native-asan win32 demo test skinpack installer bench bench-skinpack clean
 
 help:
 	@echo "make demo       build the installer for the sample skin and run it against a stand-in host under Wine"
 	@echo "make test       run every test: native unit tests, then the installer's tests under Wine"
 	@echo "make skinpack   build skinpack, the skin author's tool (prints its path last)"
 	@echo "make installer SKIN=<file> OUT=<dir>   write the installer for a skin file (prints its path last)"
+	@echo "make bench      the benchmarks: prints their tables in markdown"
 
 setup:
 	@scripts/setup.sh
@@ -49,6 +50,12 @@ installer: native
 	@mkdir -p "$(OUT)"
 	@"$(SKINPACK)" -o "$(OUT)" "$(SKIN)"
 	@echo "$(abspath $(OUT))/setup [$(notdir $(SKIN))].exe"
+
+# How long making an installer takes: skinpack against cp and the compiler route.
+bench-skinpack: native
+	python3 bench/skinpack_bench.py "$(SKINPACK)" "$(WIN32_BUILD)" build/bench
+
+bench: bench-skinpack
 
 clean:
 	rm -rf build
