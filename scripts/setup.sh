@@ -30,6 +30,7 @@ installed wine || need+=(wine)
 installed wine64 || need+=(wine64)
 installed wine32:i386 || need+=(wine32:i386)
 have osslsigncode || need+=(osslsigncode)
+have openssl || need+=(openssl)
 for group in "$@"; do
   case $group in
   bench) have makensis || need+=(nsis) ;;
