@@ -26,7 +26,11 @@ static const DWORD runTimeoutMs = 60000;
 
 static char binFolder[MAX_PATH];  // this program's folder
 static char installers[MAX_PATH]; // the scenario installers
-static char fixtures[MAX_PATH];   // the payloads they carry
+// Set when the installers come from a folder of one-skin installers (those
+// skinpack writes): cases that need an installer with two payloads are left
+// out, and say so.
+static int oneSkinInstallersOnly;
+static char fixtures[MAX_PATH]; // the payloads they carry
 
 // ---- Scenario files ----
 
@@ -456,6 +460,11 @@ static void test_disk_full(void)
     };
     for (size_t i = 0; i < dimof(cases); i++)
     {
+        if (oneSkinInstallersOnly && cases[i].boxes > 1)
+        {
+            printf("disk full, %s: left out, it needs an installer with two payloads\n", cases[i].skin);
+            continue;
+        }
         HostInstall host;
         InstallerRun run;
         char installer[MAX_PATH];
@@ -810,7 +819,10 @@ int main(int argc, char **argv)
     setvbuf(stdout, NULL, _IONBF, 0);
     GetModuleFolder(binFolder);
     if (argc > 2)
+    {
         snprintf(installers, sizeof(installers), "%s", argv[2]);
+        oneSkinInstallersOnly = 1;
+    }
     else
         snprintf(installers, sizeof(installers), "%s\\installers", binFolder);
     snprintf(fixtures, sizeof(fixtures), "%s\\fixtures", binFolder);
