@@ -80,4 +80,37 @@ TEST(ReadFile, RefusesWhatItCannotRead)
     fs::remove_all(folder);
 }
 
+TEST(InputFile, ASkinThatChangesWhileReadIsNotReadWhole)
+{
+    // The file changes between opening (when its size is taken) and reading.
+    const std::string folder = freshFolder("changing");
+    const std::string path = folder + "/skin.ovs";
+    struct
+    {
+        const char *change;
+        std::uintmax_t sizeAfter; // 0: unchanged
+        bool whole;
+    } cases[] = {
+        {"unchanged", 0, true},
+        {"grown", 300001, false},
+        {"shrunk", 1000, false},
+    };
+    for (const auto &c : cases)
+    {
+        writeBytes(path, patternBytes(300000, 8));
+        skinpack::InputFile in;
+        std::string problem;
+        ASSERT_TRUE(in.open(path, 1u << 20, problem)) << problem;
+        EXPECT_EQ(in.size(), 300000u);
+        if (c.sizeAfter != 0)
+            fs::resize_file(path, c.sizeAfter);
+        std::vector<std::uint8_t> buffer(64 * 1024);
+        std::uint64_t total = 0;
+        for (std::size_t n; (n = in.read(buffer.data(), buffer.size())) != 0;)
+            total += n;
+        EXPECT_EQ(in.readWhole(), c.whole) << c.change << ": " << total << " bytes read";
+    }
+    fs::remove_all(folder);
+}
+
 } // namespace
