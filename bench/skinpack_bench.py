@@ -53,12 +53,13 @@ def compiler_route(build, skin, out_dir):
     exe = os.path.join(out_dir, "setup [%s].exe" % name)
     return [
         ["i686-w64-mingw32-windres", "-O", "coff", rc, res],
-        ["i686-w64-mingw32-g++", "-O3", "-DNDEBUG", "-mwindows", "-s", "-Wl,--gc-sections", "-static-libgcc",
-         "-static-libstdc++", res,
+        ["i686-w64-mingw32-g++", "-mwindows", "-s", "-Wl,--gc-sections", "-nostartfiles", "-nostdlib",
+         "-Wl,--entry=_StartInstaller@0", res,
+         os.path.join(objects, "start.cpp.obj"),
          os.path.join(objects, "main.cpp.obj"),
          os.path.join(objects, "__", "payload", "payload.cpp.obj"),
          os.path.join(objects, "__", "skin_name", "skin_name.cpp.obj"),
-         "-o", exe, "-lkernel32", "-luser32", "-lshell32", "-ladvapi32"],
+         "-o", exe, "-lkernel32", "-luser32", "-lshell32", "-ladvapi32", "-lmsvcrt", "-lgcc"],
     ], exe
 
 
