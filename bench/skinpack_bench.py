@@ -53,8 +53,8 @@ def compiler_route(build, skin, out_dir):
     exe = os.path.join(out_dir, "setup [%s].exe" % name)
     return [
         ["i686-w64-mingw32-windres", "-O", "coff", rc, res],
-        ["i686-w64-mingw32-g++", "-mwindows", "-s", "-Wl,--gc-sections", "-nostartfiles", "-nostdlib",
-         "-Wl,--entry=_StartInstaller@0", res,
+        ["i686-w64-mingw32-g++", "-mwindows", "-s", "-Wl,--gc-sections", "-Wl,--no-insert-timestamp", "-nostartfiles", "-nostdlib",
+         "-Wl,--entry=_StartInstaller@0", "-Wl,--major-image-version,0,--minor-image-version,0", res,
          os.path.join(objects, "start.cpp.obj"),
          os.path.join(objects, "main.cpp.obj"),
          os.path.join(objects, "__", "payload", "payload.cpp.obj"),
