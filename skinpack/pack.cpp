@@ -12,6 +12,8 @@ namespace {
 
 using Culprit = PackError::Culprit;
 
+constexpr std::uint32_t kPageSize = 4096;
+
 std::uint64_t alignUp(std::uint64_t v, std::uint32_t alignment)
 {
     return (v + alignment - 1) & ~std::uint64_t{alignment - 1};
@@ -274,6 +276,11 @@ InstallerFrame frameInstaller(const std::uint8_t *stubData, std::size_t stubSize
         const std::size_t skinBytes = skinResource.size;
 
         const Plan plan = choosePlan(image);
+        // The resource section starts on a page boundary of the file, so that
+        // a loader can map its pages straight from the file. (Wine reads a
+        // section that does not into memory whole when the process starts,
+        // which for a large skin costs about as much as installing it.)
+        const std::uint32_t dataAlignment = std::max(image.fileAlignment, kPageSize);
         const std::uint64_t newRaw = alignUp(section.size(), image.fileAlignment);
         std::vector<Section> sections = image.sections;
         std::vector<std::uint8_t> out;
@@ -287,10 +294,14 @@ InstallerFrame frameInstaller(const std::uint8_t *stubData, std::size_t stubSize
         if (plan.inPlace)
         {
             Section &rsrc = sections[plan.rsrcIndex];
-            const std::size_t oldEnd = std::size_t{rsrc.pointerToRawData} + rsrc.sizeOfRawData;
-            const std::int64_t fileShift = static_cast<std::int64_t>(newRaw) - rsrc.sizeOfRawData;
+            const std::size_t oldOffset = rsrc.pointerToRawData;
+            const std::size_t oldEnd = oldOffset + rsrc.sizeOfRawData;
+            const std::uint64_t newOffset = alignUp(oldOffset, dataAlignment);
+            const std::int64_t growth = static_cast<std::int64_t>(newRaw) - rsrc.sizeOfRawData;
+            const std::int64_t fileShift = static_cast<std::int64_t>(newOffset - oldOffset) + growth;
             if ((rsrc.characteristics & kScnCntInitializedData) != 0)
-                initializedDelta = fileShift;
+                initializedDelta = growth;
+            rsrc.pointerToRawData = checked32(static_cast<std::int64_t>(newOffset), "resource section offset");
             rsrc.virtualSize = checked32(static_cast<std::int64_t>(section.size()), "resource section size");
             rsrc.sizeOfRawData = checked32(static_cast<std::int64_t>(newRaw), "resource section size");
             std::uint64_t nextVa =
@@ -312,7 +323,7 @@ InstallerFrame frameInstaller(const std::uint8_t *stubData, std::size_t stubSize
 
             const std::size_t tail = stubSize - oldEnd;
             out.assign(rsrcOffset + static_cast<std::size_t>(newRaw) - skinBytes + tail, 0);
-            std::memcpy(out.data(), stubData, rsrcOffset);
+            std::memcpy(out.data(), stubData, oldOffset);
             std::memcpy(out.data() + rsrcOffset + newRaw - skinBytes, stubData + oldEnd, tail);
         }
         else
@@ -324,7 +335,7 @@ InstallerFrame frameInstaller(const std::uint8_t *stubData, std::size_t stubSize
                 throw FormatError("its resource section cannot grow in place and there is no room for another "
                                   "section header");
             const std::size_t dataEnd = image.endOfSectionData();
-            const std::uint64_t rawStart = alignUp(dataEnd, image.fileAlignment);
+            const std::uint64_t rawStart = alignUp(dataEnd, dataAlignment);
             Section s;
             s.name = ".rsrc";
             s.virtualAddress = image.sizeOfImage;

@@ -200,8 +200,15 @@ TEST_P(PackSkin, OutputHasTheThreeResources)
     EXPECT_TRUE(std::equal(stub.begin() + oldReloc.pointerToRawData,
                            stub.begin() + oldReloc.pointerToRawData + oldReloc.sizeOfRawData,
                            out.begin() + newReloc.pointerToRawData));
+    // The resource section starts on a page boundary of the file, behind
+    // zeros where the stub's started.
+    const std::size_t oldRsrcStart = stubImage.sections[last - 1].pointerToRawData;
     const std::size_t rsrcStart = image.sections[last - 1].pointerToRawData;
-    EXPECT_TRUE(std::equal(stub.begin() + 0x400, stub.begin() + static_cast<long>(rsrcStart), out.begin() + 0x400));
+    EXPECT_EQ(rsrcStart % 4096, 0u) << rsrcStart;
+    EXPECT_EQ(rsrcStart, (oldRsrcStart + 4095) / 4096 * 4096);
+    EXPECT_TRUE(std::equal(stub.begin() + 0x400, stub.begin() + static_cast<long>(oldRsrcStart), out.begin() + 0x400));
+    EXPECT_TRUE(std::all_of(out.begin() + static_cast<long>(oldRsrcStart), out.begin() + static_cast<long>(rsrcStart),
+                            [](std::uint8_t b) { return b == 0; }));
     const std::int64_t growth =
         static_cast<std::int64_t>(image.sections[last - 1].sizeOfRawData) - stubImage.sections[last - 1].sizeOfRawData;
     EXPECT_EQ(static_cast<std::int64_t>(image.sizeOfInitializedData) - stubImage.sizeOfInitializedData, growth);
@@ -243,14 +250,22 @@ TEST(PackAgainstWindres, ResourceDataEqualsWhatWindresBuilt)
         EXPECT_EQ(m.size, t.size) << "resource " << i;
         EXPECT_TRUE(bytesOf(m) == bytesOf(t)) << "data of resource " << describe(t.type) << "/" << describe(t.name);
     }
-    // The same section sizes and image size as the linker gives.
+    // The same section sizes and image size as the linker gives; in the file
+    // the resource section and what follows it sit further back, for the
+    // resource section starts on a page boundary.
     EXPECT_EQ(mine.sizeOfImage, theirs.sizeOfImage);
     EXPECT_EQ(mine.sizeOfInitializedData, theirs.sizeOfInitializedData);
-    EXPECT_EQ(out.size(), reference.size());
+    const int rsrc = theirs.sectionIndexForRva(theirs.directory(skinpack::kDirResource).rva);
+    ASSERT_GE(rsrc, 0);
+    const std::uint32_t theirRsrc = theirs.sections[static_cast<std::size_t>(rsrc)].pointerToRawData;
+    const std::uint32_t pad = (theirRsrc + 4095) / 4096 * 4096 - theirRsrc;
+    EXPECT_EQ(out.size(), reference.size() + pad);
     for (std::size_t i = 0; i < theirs.sections.size(); ++i)
     {
+        const std::uint32_t moved = i >= static_cast<std::size_t>(rsrc) ? pad : 0;
         EXPECT_EQ(mine.sections[i].virtualAddress, theirs.sections[i].virtualAddress) << theirs.sections[i].name;
-        EXPECT_EQ(mine.sections[i].pointerToRawData, theirs.sections[i].pointerToRawData) << theirs.sections[i].name;
+        EXPECT_EQ(mine.sections[i].pointerToRawData, theirs.sections[i].pointerToRawData + moved)
+            << theirs.sections[i].name;
         EXPECT_EQ(mine.sections[i].sizeOfRawData, theirs.sections[i].sizeOfRawData) << theirs.sections[i].name;
     }
 }
@@ -276,6 +291,7 @@ TEST(PackGeneral, AppendsASectionWhenTheResourcesCannotGrowInPlace)
     const skinpack::Section &added = image.sections.back();
     EXPECT_EQ(added.name, ".rsrc");
     EXPECT_EQ(added.virtualAddress, original.sizeOfImage);
+    EXPECT_EQ(added.pointerToRawData % 4096, 0u) << added.pointerToRawData;
     EXPECT_EQ(image.directory(skinpack::kDirResource).rva, added.virtualAddress);
     EXPECT_EQ(image.sizeOfInitializedData, original.sizeOfInitializedData + added.sizeOfRawData);
     EXPECT_EQ(image.checksum, referenceChecksum(out, image.offsets.checksum));
@@ -307,7 +323,7 @@ TEST(PackGeneral, GrowsTheResourceSectionInPlaceWhenItIsLast)
     ASSERT_EQ(image.sections.size(), last);
     const skinpack::Section &grown = image.sections.back();
     EXPECT_EQ(grown.virtualAddress, rsrc.virtualAddress);
-    EXPECT_EQ(grown.pointerToRawData, rsrc.pointerToRawData);
+    EXPECT_EQ(grown.pointerToRawData, (rsrc.pointerToRawData + 4095u) / 4096 * 4096);
     EXPECT_GE(grown.virtualSize, skin.size());
     EXPECT_EQ(out.size(), std::size_t{grown.pointerToRawData} + grown.sizeOfRawData);
     EXPECT_EQ(image.sizeOfImage % image.sectionAlignment, 0u);
