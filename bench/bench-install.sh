@@ -23,14 +23,17 @@ for needed in "$skinpack" "$stub" "$driver" "$do_nothing" "$build/harness/instal
 done
 command -v makensis >/dev/null || { echo "bench-install: makensis is missing: run scripts/setup.sh bench" >&2; exit 1; }
 
-mkdir -p "$work"
-rm -f "$work"/*.exe "$work/runs.txt"
+mkdir -p "$work/do-nothing"
+rm -f "$work"/*.exe "$work"/do-nothing/*.exe "$work/runs.txt"
 echo "== skins, installers (in $work)" >&2
 sizes=(1 64)
 for mebibytes in "${sizes[@]}"; do
   skin=$work/Bench-${mebibytes}MiB.ovs
   python3 "$root/bench/make_skin.py" "$skin" "$mebibytes"
   "$skinpack" -o "$work" "$skin" >/dev/null
+  # The do-nothing program carrying the skin the same way: what loading an
+  # image of that size costs.
+  "$skinpack" --stub "$do_nothing" -o "$work/do-nothing" "$skin" >/dev/null
   makensis -V1 -DSTORE "-DSKIN_FILE=$skin" "-DSKIN_NAME=$(basename "$skin")" \
     "-DOUT_FILE=$work/nsis-store-${mebibytes}MiB.exe" "$root/bench/nsis/skin-installer.nsi"
   makensis -V1 "-DSKIN_FILE=$skin" "-DSKIN_NAME=$(basename "$skin")" \
@@ -55,6 +58,7 @@ for mebibytes in "${sizes[@]}"; do
   if [ "$mebibytes" = 1 ]; then
     cases+=(noop plain "$(windows "$do_nothing")" -)
   fi
+  cases+=("noop-skin@$size" plain "$(windows "$work/do-nothing/setup [Bench-$size.ovs].exe")" -)
   cases+=("write@$size" write - "$skin")
   cases+=("flush@$size" flush - "$skin")
 done

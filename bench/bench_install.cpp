@@ -21,9 +21,10 @@
 // The target is <install dir>\ov-skins\<file name of the skin file>. Round 0
 // warms up and checks each written file byte for byte; it is printed but not
 // meant to be counted. Rounds 1 to <rounds> are timed. One line per run:
-//   run <label> <round> <total ms> <box ms> <peak working set> <peak pagefile>
+//   run <label> <round> <total ms> <box ms> <flush ms> <peak working set> <peak pagefile>
 // total: from CreateProcess to the end of the process (or of the write
-// sequence); box: until the message box was found visible, 0 without one.
+// sequence); box: until the message box was found visible, 0 without one;
+// flush: the FlushFileBuffers call of the flush case, 0 for the others.
 // Peak sizes in bytes, read with GetProcessMemoryInfo on the installer's
 // process while its box is up (after its write); 0 for cases without a box.
 // Exit status 0 when every run did its job, 1 otherwise, 2 for usage errors.
@@ -68,6 +69,7 @@ struct RunResult
 {
     double totalMs;
     double boxMs;
+    double flushMs;
     int boxes;
     int timedOut;
     DWORD exitCode;
@@ -247,7 +249,12 @@ static int WriteInProcess(const BenchCase *benchCase, int flush, RunResult *resu
     BOOL written =
         WriteFile(file, benchCase->bytes, benchCase->expected.size, &count, NULL) && count == benchCase->expected.size;
     if (written && flush)
+    {
+        LARGE_INTEGER flushStart;
+        QueryPerformanceCounter(&flushStart);
         written = FlushFileBuffers(file);
+        result->flushMs = MillisecondsSince(flushStart);
+    }
     CloseHandle(file);
     if (written)
         written = MoveFileExA(tempPath, benchCase->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
@@ -341,7 +348,7 @@ static int RunCase(const BenchCase *benchCase, int round)
     }
     if (!done)
         return 0;
-    printf("run %s %d %.3f %.3f %lu %lu\n", benchCase->label, round, result.totalMs, result.boxMs,
+    printf("run %s %d %.3f %.3f %.3f %lu %lu\n", benchCase->label, round, result.totalMs, result.boxMs, result.flushMs,
            (unsigned long)result.peakWorkingSet, (unsigned long)result.peakPagefile);
     return CheckRun(benchCase, &result, round);
 }
