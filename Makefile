@@ -55,6 +55,13 @@ installer: native
 bench-skinpack: native
 	python3 bench/skinpack_bench.py "$(SKINPACK)" "$(WIN32_BUILD)" build/bench
 
+# The installer's size, install time and memory against NSIS and a plain copy,
+# under Wine: markdown tables on stdout (RUNS=n timed rounds, default 9).
+.PHONY: bench-install
+bench-install: native
+	@scripts/setup.sh bench
+	bench/bench-install.sh $(RUNS)
+
 bench: bench-skinpack
 
 clean:
