@@ -9,7 +9,7 @@ SAMPLE_SKIN := samples/Winter.ovs
 
 SKINPACK := build/native/skinpack/skinpack
 
-.PHONY: help setup native native-asan win32 demo test skinpack installer bench bench-skinpack clean
+.PHONY: help setup native native-asan win32 demo test skinpack installer bench bench-skinpack bench-install clean
 
 help:
 	@echo "make demo       build the installer for the sample skin and run it against a stand-in host under Wine"
@@ -57,12 +57,11 @@ bench-skinpack: native
 
 # The installer's size, install time and memory against NSIS and a plain copy,
 # under Wine: markdown tables on stdout (RUNS=n timed rounds, default 9).
-.PHONY: bench-install
 bench-install: native
 	@scripts/setup.sh bench
 	bench/bench-install.sh $(RUNS)
 
-bench: bench-skinpack
+bench: bench-skinpack bench-install
 
 clean:
 	rm -rf build
