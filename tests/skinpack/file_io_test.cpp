@@ -104,7 +104,7 @@ TEST(InputFile, ASkinThatChangesWhileReadIsNotReadWhole)
         EXPECT_EQ(in.size(), 300000u);
         if (c.sizeAfter != 0)
             fs::resize_file(path, c.sizeAfter);
-        std::vector<std::uint8_t> buffer(64 * 1024);
+        std::vector<std::uint8_t> buffer(std::size_t{64} * 1024);
         std::uint64_t total = 0;
         for (std::size_t n; (n = in.read(buffer.data(), buffer.size())) != 0;)
             total += n;
