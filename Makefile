@@ -42,6 +42,13 @@ test: native native-asan win32
 	ctest --preset native-asan
 	ctest --preset win32
 
+# Pictures of the installer's message boxes under Wine on a virtual X screen,
+# into docs/.
+.PHONY: screenshots
+screenshots: win32
+	@scripts/setup.sh screenshots
+	scripts/screenshots.sh "$(WIN32_BUILD)" "$(SAMPLE_SKIN)" docs
+
 skinpack: native
 	@echo "$(abspath $(SKINPACK))"
 
