@@ -9,7 +9,7 @@ SAMPLE_SKIN := samples/Winter.ovs
 
 SKINPACK := build/native/skinpack/skinpack
 
-.PHONY: help setup native native-asan win32 demo test skinpack installer bench bench-skinpack bench-install clean
+.PHONY: help setup native native-asan win32 demo test skinpack installer bench bench-skinpack bench-install screenshots clean
 
 help:
 	@echo "make demo       build the installer for the sample skin and run it against a stand-in host under Wine"
@@ -17,6 +17,7 @@ help:
 	@echo "make skinpack   build skinpack, the skin author's tool (prints its path last)"
 	@echo "make installer SKIN=<file> OUT=<dir>   write the installer for a skin file (prints its path last)"
 	@echo "make bench      the benchmarks: prints their tables in markdown"
+	@echo "make screenshots   take the pictures of the message boxes in docs/ again (Xvfb, Wine's X11 driver)"
 
 setup:
 	@scripts/setup.sh
@@ -44,7 +45,6 @@ test: native native-asan win32
 
 # Pictures of the installer's message boxes under Wine on a virtual X screen,
 # into docs/.
-.PHONY: screenshots
 screenshots: win32
 	@scripts/setup.sh screenshots
 	scripts/screenshots.sh "$(WIN32_BUILD)" "$(SAMPLE_SKIN)" docs

@@ -38,13 +38,9 @@ fail() {
 
 # Wine's own fonts (Tahoma for the text, Marlett for the close button) make
 # the boxes look as Wine draws them everywhere, whatever fonts the machine has.
-if [ ! -f "$wine_fonts/tahoma.ttf" ] || [ ! -f "$wine_fonts/marlett.ttf" ]; then
-  [ "$(id -u)" -eq 0 ] || fail "Wine's fonts are missing; run as root (or: sudo apt-get install fonts-wine)"
-  echo "screenshots: installing fonts-wine"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
-    fonts-wine >/dev/null
-fi
+# (scripts/setup.sh screenshots installs them.)
+[ -f "$wine_fonts/tahoma.ttf" ] && [ -f "$wine_fonts/marlett.ttf" ] ||
+  fail "Wine's fonts are missing: run scripts/setup.sh screenshots (or: apt-get install fonts-wine)"
 
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 

@@ -39,6 +39,7 @@ for group in "$@"; do
     have xdotool || need+=(xdotool)
     have xwd || need+=(x11-apps)
     have convert || need+=(imagemagick)
+    installed fonts-wine || need+=(fonts-wine)
     ;;
   *) echo "setup: unknown group $group (bench, screenshots)" >&2; exit 2 ;;
   esac
