@@ -26,7 +26,7 @@ start)
     rm -rf "$template"
     mkdir -p "$template"
     export WINEPREFIX=$template
-    wineboot -i >"$template/make.log" 2>&1 </dev/null || { cat "$template/make.log"; exit 1; }
+    timeout 600 wineboot -i >"$template/make.log" 2>&1 </dev/null || { cat "$template/make.log"; exit 1; }
     # No X server: windows and message boxes work with the null driver.
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$template/make.log" 2>&1 </dev/null
     # A crashing program ends with a backtrace on stderr; no crash dialog
@@ -38,24 +38,30 @@ start)
     export WINEPREFIX=$prefix
   fi
   # Where 32-bit programs run through qemu, Wine's start-up now and then
-  # fails; such a start is made again.
+  # fails or stalls; such a start is made again. Each step has a time limit,
+  # so that a stalled one cannot hold up the tests.
+  start_once() {
+    # Wine's background processes (wineserver, services) outlive this script:
+    # they must not hold on to its output, which the test runner waits on.
+    wineserver -p >>"$log" 2>&1 </dev/null &&
+      handler=$(timeout 120 winepath -w "$bin/url_logger.exe" 2>>"$log" </dev/null) &&
+      timeout 120 wine reg add 'HKCR\https\shell\open\command' /ve /d "\"$handler\" \"%1\"" /f \
+        >>"$log" 2>&1 </dev/null &&
+      # In a fresh prefix the first window can take a while: make one now.
+      timeout 180 wine "$bin/installer_e2e.exe" warm_up >>"$log" 2>&1 </dev/null
+  }
   for attempt in 1 2 3; do
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     rm -rf "$prefix"
     cp -a "$template" "$prefix"
-    # Wine's background processes (wineserver, services) outlive this script:
-    # they must not hold on to its output, which the test runner waits on.
     log=$prefix/start.log
-    wineserver -p >>"$log" 2>&1 </dev/null
-    handler=$(winepath -w "$bin/url_logger.exe" 2>>"$log" </dev/null)
-    wine reg add 'HKCR\https\shell\open\command' /ve /d "\"$handler\" \"%1\"" /f >>"$log" 2>&1 </dev/null
-    # In a fresh prefix the first window can take a while: make one now.
-    if wine "$bin/installer_e2e.exe" warm_up >>"$log" 2>&1 </dev/null; then
+    if start_once; then
       exit 0
     fi
     echo "attempt $attempt: Wine did not start cleanly:"
     cat "$log"
   done
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
   exit 1
   ;;
 stop)
