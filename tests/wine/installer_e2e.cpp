@@ -134,6 +134,26 @@ static void FinishCase(void)
     SetTestContext("");
 }
 
+// The normal install of the Winter skin: lays out a stand-in host in `dir`,
+// starts it in `hostMode` (NULL: not running), runs the installer, and checks
+// that it ended with one "installed" box and the payload at the target.
+// Returns zero when the host could not be started (nothing was run).
+static int InstallWinter(HostInstall *host, const char *dir, const char *hostMode, InstallerRun *run)
+{
+    char installer[MAX_PATH];
+    ok(PrepareHostInstall(host, dir, HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
+       "cannot lay out the stand-in host");
+    InstallerPath(installer, "Winter.ovs");
+    if (hostMode != NULL && !StartHostStandIn(host->dir, hostMode))
+        return 0;
+
+    RunInstaller(installer, NULL, host->target, host->skins, runTimeoutMs, run);
+    CheckRunEnded(run, 1);
+    CheckBox(run, 0, host->target, installedText);
+    CheckFile(host->target, FixtureState("Winter.ovs"), "the payload");
+    return 1;
+}
+
 // ---- The normal run and the host ----
 
 // The host runs: it is sent command 1000 before any file appears, the skin is
@@ -143,18 +163,10 @@ static void test_running_host(void)
 {
     HostInstall host;
     InstallerRun run;
-    char installer[MAX_PATH];
     char line[1024];
     SetTestContext("running host");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\running", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
-       "cannot lay out the stand-in host");
-    InstallerPath(installer, "Winter.ovs");
-    if (!StartHostStandIn(host.dir, "exit"))
+    if (!InstallWinter(&host, "C:\\orvanta-e2e\\running", "exit", &run))
         return FinishCase();
-
-    RunInstaller(installer, NULL, host.target, host.skins, runTimeoutMs, &run);
-    CheckRunEnded(&run, 1);
-    CheckBox(&run, 0, host.target, installedText);
     FileState payload = FixtureState("Winter.ovs");
     if (run.boxCount > 0)
     {
@@ -163,7 +175,6 @@ static void test_running_host(void)
            "at the box the target held %lu bytes (hash %016llx), expected the payload's %lu (hash %016llx)", atBox.size,
            atBox.hash, payload.size, payload.hash);
     }
-    CheckFile(host.target, payload, "the payload");
 
     ok(FindLogLines(host.log, "command ", 0, line, sizeof(line)) == 1, "host log: expected one command line");
     ok(!strncmp(line, "command 1000 ", 13), "host log: got \"%s\", expected command 1000", line);
@@ -180,16 +191,8 @@ static void test_host_not_running(void)
 {
     HostInstall host;
     InstallerRun run;
-    char installer[MAX_PATH];
     SetTestContext("host not running");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\idle", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
-       "cannot lay out the stand-in host");
-    InstallerPath(installer, "Winter.ovs");
-
-    RunInstaller(installer, NULL, host.target, host.skins, runTimeoutMs, &run);
-    CheckRunEnded(&run, 1);
-    CheckBox(&run, 0, host.target, installedText);
-    CheckFile(host.target, FixtureState("Winter.ovs"), "the payload");
+    InstallWinter(&host, "C:\\orvanta-e2e\\idle", NULL, &run);
     if (run.boxCount > 0)
     {
         DWORD after = run.exitTick - run.boxes[0].dismissedTick;
@@ -206,18 +209,9 @@ static void test_hung_host(void)
 {
     HostInstall host;
     InstallerRun run;
-    char installer[MAX_PATH];
     SetTestContext("hung host");
-    ok(PrepareHostInstall(&host, "C:\\orvanta-e2e\\hung", HOST_SKINS_FOLDER | HOST_EXECUTABLE, "Winter.ovs"),
-       "cannot lay out the stand-in host");
-    InstallerPath(installer, "Winter.ovs");
-    if (!StartHostStandIn(host.dir, "hung"))
+    if (!InstallWinter(&host, "C:\\orvanta-e2e\\hung", "hung", &run))
         return FinishCase();
-
-    RunInstaller(installer, NULL, host.target, host.skins, runTimeoutMs, &run);
-    CheckRunEnded(&run, 1);
-    CheckBox(&run, 0, host.target, installedText);
-    CheckFile(host.target, FixtureState("Winter.ovs"), "the payload");
     if (run.boxCount > 0)
     {
         DWORD wait = run.boxes[0].shownTick - run.startTick;
@@ -641,23 +635,13 @@ static void test_install_dir_with_spaces(void)
 {
     HostInstall host;
     InstallerRun run;
-    char installer[MAX_PATH];
     char trap[MAX_PATH];
     SetTestContext("install directory with spaces");
     snprintf(trap, sizeof(trap), "%s\\trap.exe", binFolder);
     DeleteFileA("C:\\trap.log");
     ok(CopyFileA(trap, "C:\\Program.exe", FALSE), "cannot lay the trap at C:\\Program.exe: error %lu", GetLastError());
-    ok(PrepareHostInstall(&host, "C:\\Program Files\\Orvanta Skins Test", HOST_SKINS_FOLDER | HOST_EXECUTABLE,
-                          "Winter.ovs"),
-       "cannot lay out the stand-in host");
-    InstallerPath(installer, "Winter.ovs");
-    if (!StartHostStandIn(host.dir, "exit"))
+    if (!InstallWinter(&host, "C:\\Program Files\\Orvanta Skins Test", "exit", &run))
         return FinishCase();
-
-    RunInstaller(installer, NULL, host.target, host.skins, runTimeoutMs, &run);
-    CheckRunEnded(&run, 1);
-    CheckBox(&run, 0, host.target, installedText);
-    CheckFile(host.target, FixtureState("Winter.ovs"), "the payload");
     CheckHostRestarted(&host, &run);
     Sleep(500);
     ok(GetFileAttributesA("C:\\trap.log") == INVALID_FILE_ATTRIBUTES, "C:\\Program.exe was started");
